@@ -1,0 +1,77 @@
+#include "link/frame.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace vantorel::link {
+namespace {
+
+std::vector<std::uint8_t> Framed(std::vector<std::uint8_t> command) {
+  const std::size_t n = command.size();
+  command.resize(n + kLongFrameOverhead);
+  command.resize(BuildFrameFor(command.data(), n));
+  return command;
+}
+
+TEST(BuildFrame, VersionQuery) {
+  EXPECT_EQ(Framed({0x78, 0x46, 0x01}),
+            (std::vector<std::uint8_t>{0x02, 0x03, 0x00, 0x78, 0x46, 0x01, 0x3F, 0xBF, 0x03}));
+}
+
+TEST(BuildFrame, EmptyCommandHasZeroChecks) {
+  EXPECT_EQ(Framed({}), (std::vector<std::uint8_t>{0x02, 0x00, 0x00, 0x00, 0x00, 0x03}));
+}
+
+TEST(BuildFrame, KnownFrames) {
+  struct Case {
+    std::vector<std::uint8_t> command, frame;
+  };
+  const Case cases[] = {
+      {{0x73, 0x53, 0x1D, 0x01, 0x32}, {0x02, 0x05, 0x00, 0x73, 0x53, 0x1D, 0x01, 0x32, 0x0E, 0x16, 0x03}},
+      {{0x73, 0x46, 0xE1, 0x01, 0x31}, {0x02, 0x05, 0x00, 0x73, 0x46, 0xE1, 0x01, 0x31, 0xE4, 0xCC, 0x03}},
+      {{0x75, 0x46, 0x09}, {0x02, 0x03, 0x00, 0x75, 0x46, 0x09, 0x3A, 0xC4, 0x03}},
+      {{0x75, 0x46, 0x84}, {0x02, 0x03, 0x00, 0x75, 0x46, 0x84, 0xB7, 0x3F, 0x03}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Framed(c.command), c.frame);
+}
+
+TEST(BuildFrame, LengthBytesAndFrameChoice) {
+  struct Case {
+    std::size_t n;
+    std::size_t total;
+    std::vector<std::uint8_t> lengthBytes;
+  };
+  const Case cases[] = {
+      {256, 262, {0x00, 0x01}},
+      {0xFFFE, 0xFFFE + 6, {0xFE, 0xFF}},
+      {0xFFFF, 0xFFFF + 7, {0xFF, 0xFF, 0x00}},
+      {0x12345, 0x12345 + 7, {0x45, 0x23, 0x01}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> buffer(c.n + kLongFrameOverhead, 0x01);
+    const std::size_t total = BuildFrameFor(buffer.data(), c.n);
+    ASSERT_EQ(total, c.total) << c.n;
+    EXPECT_EQ(buffer[0], kStx);
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin() + 1, buffer.begin() + 1 + c.lengthBytes.size()),
+              c.lengthBytes);
+    EXPECT_EQ(buffer[total - 3], (c.n % 2) ? 0x01 : 0x00) << "xor of n ones";
+    EXPECT_EQ(buffer[total - 2], static_cast<std::uint8_t>(c.n & 0xFF)) << "sum of n ones";
+    EXPECT_EQ(buffer[total - 1], kEtx);
+  }
+}
+
+TEST(MapReplyStatus, Table) {
+  const std::pair<std::uint8_t, std::uint8_t> cases[] = {
+      {0xE1, 99},  {0xEC, 100}, {0x6A, 101}, {0xEE, 101}, {0xC1, 102}, {0xED, 102},
+      {0x81, 103}, {0xE8, 104}, {0x18, 105}, {0x19, 106}, {0x03, 107}, {0x04, 108},
+      {0x05, 109}, {0x0D, 110}, {0x00, 0},   {0x06, 0},   {0x15, 0},   {0xFF, 0},
+  };
+  for (const auto& [status, code] : cases) {
+    const std::uint8_t reply[8] = {0x02, 0x02, 0x00, 0x15, status, 0, 0, 0x03};
+    EXPECT_EQ(MapReplyStatus(reply), code) << int(status);
+  }
+}
+
+}  // namespace
+}  // namespace vantorel::link
