@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 namespace vantorel::link {
 
@@ -22,14 +23,21 @@ bool SplitOpenString(const char* openString, OpenString& out) noexcept;
 // Line settings in the "baud=9600 parity=N data=8 stop=1" syntax (keys and parity letters
 // in either case; every key optional, a key given twice takes the last value).
 struct LineSettings {
-  int baud = 0;        // 0: leave as is
-  char parity = 0;     // 'N', 'E', 'O', 'M', 'S'; 0: leave as is
-  int dataBits = 0;    // 5-8; 0: leave as is
-  int stopBits = 0;    // 1 or 2; 0: leave as is
+  int baud = 0;      // 0: leave as is
+  char parity = 0;   // 'N', 'E', 'O', 'M', 'S'; 0: leave as is
+  int dataBits = 0;  // 5-8; 0: leave as is
+  int stopBits = 0;  // 1 or 2; 0: leave as is
 };
 
 // Returns false for an unknown key, a malformed pair or a value out of range.
 bool ParseLineSettings(const char* text, LineSettings& out) noexcept;
+
+// The port's read time-outs: a read call ends this long after a byte that no further byte
+// followed, and at the latest this long after it started.
+inline constexpr int kReadIntervalTimeoutMs = 50;
+inline constexpr int kReadTotalTimeoutMs = 200;
+// SerialPort::Read collects a reply in chunks of this size.
+inline constexpr std::size_t kReadChunkSize = 512;
 
 class SerialPort {
  public:
@@ -56,6 +64,9 @@ class SerialPort {
   int WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcept;
   void CloseDevice() noexcept;
 
+  // Held for every operation, so that a Close from another thread never pulls the device
+  // from under a read or write in progress (a closed descriptor number can be reused).
+  std::mutex mutex_;
   std::atomic<int> isOpen_{0};
   std::intptr_t handle_ = -1;  // file descriptor or HANDLE
   char lineSettings_[257] = {};
