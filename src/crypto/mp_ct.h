@@ -1,0 +1,338 @@
+// Constant-time multi-precision arithmetic for the RSA private-key operation.
+//
+// Numbers are fixed-size arrays of limbs, least significant limb first. Every routine runs
+// the same instruction sequence and touches the same addresses whatever the limb values:
+// no branch and no array index depends on a number, only on sizes. Choices are masks (all
+// ones or all zeros) applied with AND/OR; a value barrier stops the optimiser from turning
+// a mask back into a branch.
+//
+// Limbs are 64-bit where the compiler offers a 128-bit product type and 32-bit otherwise
+// (32-bit Windows). Both widths compile everywhere the 128-bit type exists, so both are
+// tested on 64-bit hosts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantorel::crypto::mp {
+
+#if defined(__SIZEOF_INT128__)
+#define VANTOREL_MP_HAS_64BIT_LIMBS 1
+__extension__ typedef unsigned __int128 Uint128;
+#else
+#define VANTOREL_MP_HAS_64BIT_LIMBS 0
+#endif
+
+template <typename Limb>
+struct LimbTraits;
+
+template <>
+struct LimbTraits<std::uint32_t> {
+  using Wide = std::uint64_t;
+};
+
+#if VANTOREL_MP_HAS_64BIT_LIMBS
+template <>
+struct LimbTraits<std::uint64_t> {
+  using Wide = Uint128;
+};
+using NativeLimb = std::uint64_t;
+#else
+using NativeLimb = std::uint32_t;
+#endif
+
+template <typename Limb>
+inline constexpr unsigned kLimbBits = sizeof(Limb) * 8;
+
+// Hides a value from the optimiser so that it cannot reason about masks derived from it.
+template <typename T>
+inline T Barrier(T value) noexcept {
+#if defined(__GNUC__)
+  __asm__("" : "+r"(value));
+#endif
+  return value;
+}
+
+// 0 or 1 -> all zeros or all ones.
+template <typename Limb>
+inline Limb MaskFromBit(Limb bit) noexcept {
+  return Barrier(static_cast<Limb>(Limb{0} - bit));
+}
+
+// All ones when x is zero.
+template <typename Limb>
+inline Limb ZeroMask(Limb x) noexcept {
+  const Limb nonzero =
+      static_cast<Limb>((x | static_cast<Limb>(Limb{0} - x)) >> (kLimbBits<Limb> - 1));
+  return MaskFromBit<Limb>(nonzero ^ 1);
+}
+
+// All ones when a == b.
+template <typename Limb>
+inline Limb EqualMask(Limb a, Limb b) noexcept {
+  return ZeroMask<Limb>(a ^ b);
+}
+
+// r = mask ? a : b, limb by limb.
+template <typename Limb, std::size_t N>
+inline void Select(Limb* r, Limb mask, const Limb* a, const Limb* b) noexcept {
+  for (std::size_t i = 0; i < N; ++i) r[i] = static_cast<Limb>((a[i] & mask) | (b[i] & ~mask));
+}
+
+// r = a + b; returns the carry (0 or 1). r may be a or b.
+template <typename Limb, std::size_t N>
+inline Limb Add(Limb* r, const Limb* a, const Limb* b) noexcept {
+  using Wide = typename LimbTraits<Limb>::Wide;
+  Limb carry = 0;
+  for (std::size_t i = 0; i < N; ++i) {
+    const Wide s = static_cast<Wide>(a[i]) + b[i] + carry;
+    r[i] = static_cast<Limb>(s);
+    carry = static_cast<Limb>(s >> kLimbBits<Limb>);
+  }
+  return carry;
+}
+
+// r = a - b; returns the borrow (0 or 1). r may be a or b.
+template <typename Limb, std::size_t N>
+inline Limb Sub(Limb* r, const Limb* a, const Limb* b) noexcept {
+  using Wide = typename LimbTraits<Limb>::Wide;
+  Limb borrow = 0;
+  for (std::size_t i = 0; i < N; ++i) {
+    const Wide s = static_cast<Wide>(a[i]) - b[i] - borrow;
+    r[i] = static_cast<Limb>(s);
+    borrow = static_cast<Limb>(s >> kLimbBits<Limb>) & 1;
+  }
+  return borrow;
+}
+
+// Given the N+1-limb value (top, t) < 2m, writes (top, t) mod m to r. r may be t.
+template <typename Limb, std::size_t N>
+inline void ReduceOnce(Limb* r, Limb top, const Limb* t, const Limb* m) noexcept {
+  Limb d[N];
+  const Limb borrow = Sub<Limb, N>(d, t, m);
+  // The difference is negative only when the borrow is not absorbed by the top limb.
+  const Limb keep = MaskFromBit<Limb>(borrow & ~top & 1);
+  Select<Limb, N>(r, keep, t, d);
+}
+
+// r = (a + b) mod m for a, b < m.
+template <typename Limb, std::size_t N>
+inline void ModAdd(Limb* r, const Limb* a, const Limb* b, const Limb* m) noexcept {
+  Limb s[N];
+  const Limb carry = Add<Limb, N>(s, a, b);
+  ReduceOnce<Limb, N>(r, carry, s, m);
+}
+
+// r = (a - b) mod m for a, b < m.
+template <typename Limb, std::size_t N>
+inline void ModSub(Limb* r, const Limb* a, const Limb* b, const Limb* m) noexcept {
+  Limb d[N];
+  Limb back[N];
+  const Limb borrow = Sub<Limb, N>(d, a, b);
+  Add<Limb, N>(back, d, m);
+  Select<Limb, N>(r, MaskFromBit<Limb>(borrow), back, d);
+}
+
+// x = 2x mod m for x < m.
+template <typename Limb, std::size_t N>
+inline void ModDouble(Limb* x, const Limb* m) noexcept {
+  const Limb top = x[N - 1] >> (kLimbBits<Limb> - 1);
+  for (std::size_t i = N - 1; i > 0; --i) {
+    x[i] = static_cast<Limb>((x[i] << 1) | (x[i - 1] >> (kLimbBits<Limb> - 1)));
+  }
+  x[0] = static_cast<Limb>(x[0] << 1);
+  ReduceOnce<Limb, N>(x, top, x, m);
+}
+
+// -m^-1 mod 2^w for odd m0 (Newton's iteration doubles the correct low bits each step;
+// m0 * 3 ^ 2 is right to 5 bits). For even m0 the value is meaningless but harmless.
+template <typename Limb>
+inline Limb NegInverse(Limb m0) noexcept {
+  Limb x = static_cast<Limb>((m0 * 3) ^ 2);
+  for (int i = 0; i < 5; ++i) x = static_cast<Limb>(x * (2 - m0 * x));
+  return static_cast<Limb>(Limb{0} - x);
+}
+
+// Number of significant bits of a (0 for zero), without branching on the limbs.
+template <typename Limb, std::size_t N>
+inline unsigned BitLength(const Limb* a) noexcept {
+  unsigned length = 0;
+  Limb found = 0;  // all ones once the top non-zero limb was seen
+  for (std::size_t i = N; i-- > 0;) {
+    const Limb here = static_cast<Limb>(~ZeroMask<Limb>(a[i]) & ~found);
+    unsigned bits = 0;
+    for (unsigned b = 0; b < kLimbBits<Limb>; ++b) {
+      bits += static_cast<unsigned>((a[i] >> b) != 0);
+    }
+    length |= static_cast<unsigned>(here) & static_cast<unsigned>(i * kLimbBits<Limb> + bits);
+    found |= here;
+  }
+  return length;
+}
+
+// Adds the product x * y into the three-limb column accumulator (c0, c1, c2).
+template <typename Limb>
+inline void MulAcc(Limb& c0, Limb& c1, Limb& c2, Limb x, Limb y) noexcept {
+  using Wide = typename LimbTraits<Limb>::Wide;
+  constexpr unsigned w = kLimbBits<Limb>;
+  const Wide p = static_cast<Wide>(x) * y;
+  Wide s = static_cast<Wide>(c0) + static_cast<Limb>(p);
+  c0 = static_cast<Limb>(s);
+  s = static_cast<Wide>(c1) + static_cast<Limb>(p >> w) + static_cast<Limb>(s >> w);
+  c1 = static_cast<Limb>(s);
+  c2 = static_cast<Limb>(c2 + static_cast<Limb>(s >> w));
+}
+
+// Montgomery product r = a * b / R mod m, R = 2^(w N), product scanning with the reduction
+// interleaved column by column. Needs m odd, m0inv = NegInverse(m[0]), a < R and b < m (or
+// a < m and b < R); then r < m. r may be a or b.
+template <typename Limb, std::size_t N>
+inline void MontMul(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb m0inv) noexcept {
+  Limb u[N];
+  Limb t[N];
+  Limb c0 = 0, c1 = 0, c2 = 0;
+#pragma GCC unroll 16
+  for (std::size_t i = 0; i < N; ++i) {
+#pragma GCC unroll 16
+    for (std::size_t j = 0; j < i; ++j) {
+      MulAcc(c0, c1, c2, a[j], b[i - j]);
+      MulAcc(c0, c1, c2, u[j], m[i - j]);
+    }
+    MulAcc(c0, c1, c2, a[i], b[0]);
+    u[i] = static_cast<Limb>(c0 * m0inv);
+    MulAcc(c0, c1, c2, u[i], m[0]);  // clears c0
+    c0 = c1;
+    c1 = c2;
+    c2 = 0;
+  }
+#pragma GCC unroll 16
+  for (std::size_t i = N; i < 2 * N - 1; ++i) {
+#pragma GCC unroll 16
+    for (std::size_t j = i - N + 1; j < N; ++j) {
+      MulAcc(c0, c1, c2, a[j], b[i - j]);
+      MulAcc(c0, c1, c2, u[j], m[i - j]);
+    }
+    t[i - N] = c0;
+    c0 = c1;
+    c1 = c2;
+    c2 = 0;
+  }
+  t[N - 1] = c0;
+  ReduceOnce<Limb, N>(r, c1, t, m);
+}
+
+// Montgomery squaring r = a * a / R mod m: the full square with each cross product formed
+// once, then a separate reduction. Same conditions as MontMul with b = a (a < m).
+template <typename Limb, std::size_t N>
+inline void MontSqr(Limb* r, const Limb* a, const Limb* m, Limb m0inv) noexcept {
+  using Wide = typename LimbTraits<Limb>::Wide;
+  constexpr unsigned w = kLimbBits<Limb>;
+  Limb t[2 * N];
+  // Cross products a[i] * a[j], i < j, column by column.
+  Limb c0 = 0, c1 = 0, c2 = 0;
+  t[0] = 0;
+#pragma GCC unroll 32
+  for (std::size_t k = 1; k < 2 * N - 2; ++k) {
+    const std::size_t lo = k < N ? 0 : k - N + 1;
+#pragma GCC unroll 16
+    for (std::size_t i = lo; 2 * i < k; ++i) MulAcc(c0, c1, c2, a[i], a[k - i]);
+    t[k] = c0;
+    c0 = c1;
+    c1 = c2;
+    c2 = 0;
+  }
+  t[2 * N - 2] = c0;
+  t[2 * N - 1] = c1;
+  // Double the cross products and add the squares a[i]^2 at limb 2i.
+  Limb shiftIn = 0;
+  Limb carry = 0;
+#pragma GCC unroll 16
+  for (std::size_t i = 0; i < N; ++i) {
+    const Wide sq = static_cast<Wide>(a[i]) * a[i];
+    const Limb lo = t[2 * i], hi = t[2 * i + 1];
+    const Limb dlo = static_cast<Limb>((lo << 1) | shiftIn);
+    const Limb dhi = static_cast<Limb>((hi << 1) | (lo >> (w - 1)));
+    shiftIn = static_cast<Limb>(hi >> (w - 1));
+    Wide s = static_cast<Wide>(dlo) + static_cast<Limb>(sq) + carry;
+    t[2 * i] = static_cast<Limb>(s);
+    s = static_cast<Wide>(dhi) + static_cast<Limb>(sq >> w) + static_cast<Limb>(s >> w);
+    t[2 * i + 1] = static_cast<Limb>(s);
+    carry = static_cast<Limb>(s >> w);
+  }
+  // Montgomery reduction of the 2N-limb square, column by column.
+  Limb u[N];
+  Limb out[N];
+  c0 = 0;
+  c1 = 0;
+  c2 = 0;
+#pragma GCC unroll 16
+  for (std::size_t i = 0; i < N; ++i) {
+#pragma GCC unroll 16
+    for (std::size_t j = 0; j < i; ++j) MulAcc(c0, c1, c2, u[j], m[i - j]);
+    Wide s = static_cast<Wide>(c0) + t[i];
+    c0 = static_cast<Limb>(s);
+    s = static_cast<Wide>(c1) + static_cast<Limb>(s >> w);
+    c1 = static_cast<Limb>(s);
+    c2 = static_cast<Limb>(c2 + static_cast<Limb>(s >> w));
+    u[i] = static_cast<Limb>(c0 * m0inv);
+    MulAcc(c0, c1, c2, u[i], m[0]);
+    c0 = c1;
+    c1 = c2;
+    c2 = 0;
+  }
+#pragma GCC unroll 16
+  for (std::size_t i = N; i < 2 * N; ++i) {
+#pragma GCC unroll 16
+    for (std::size_t j = i - N + 1; j < N; ++j) MulAcc(c0, c1, c2, u[j], m[i - j]);
+    Wide s = static_cast<Wide>(c0) + t[i];
+    c0 = static_cast<Limb>(s);
+    s = static_cast<Wide>(c1) + static_cast<Limb>(s >> w);
+    c1 = static_cast<Limb>(s);
+    c2 = static_cast<Limb>(c2 + static_cast<Limb>(s >> w));
+    out[i - N] = c0;
+    c0 = c1;
+    c1 = c2;
+    c2 = 0;
+  }
+  ReduceOnce<Limb, N>(r, c0, out, m);
+}
+
+// r = table[index] for a table of `count` entries, reading every entry so that the
+// addresses touched do not depend on the (secret) index.
+template <typename Limb, std::size_t N>
+inline void LookUp(Limb* r, const Limb (*table)[N], std::size_t count, Limb index) noexcept {
+  for (std::size_t j = 0; j < N; ++j) r[j] = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Limb mask = EqualMask<Limb>(static_cast<Limb>(i), index);
+    for (std::size_t j = 0; j < N; ++j) r[j] = static_cast<Limb>(r[j] | (table[i][j] & mask));
+  }
+}
+
+// a = the big-endian byte string read as a number, keeping its low `limbs` limbs' worth
+// of bytes (the leading bytes beyond that are ignored).
+template <typename Limb>
+inline void Decode(Limb* a, std::size_t limbs, const std::uint8_t* bytes,
+                   std::size_t length) noexcept {
+  for (std::size_t i = 0; i < limbs; ++i) a[i] = 0;
+  const std::size_t used = length < limbs * sizeof(Limb) ? length : limbs * sizeof(Limb);
+  for (std::size_t k = 0; k < used; ++k) {
+    const std::uint8_t byte = bytes[length - 1 - k];
+    a[k / sizeof(Limb)] = static_cast<Limb>(a[k / sizeof(Limb)] |
+                                            (static_cast<Limb>(byte) << (8 * (k % sizeof(Limb)))));
+  }
+}
+
+// Writes the low `length` bytes of a (`limbs` limbs) big-endian to bytes; positions above
+// the number are zero.
+template <typename Limb>
+inline void Encode(std::uint8_t* bytes, std::size_t length, const Limb* a,
+                   std::size_t limbs) noexcept {
+  for (std::size_t k = 0; k < length; ++k) {
+    std::uint8_t byte = 0;
+    if (k < limbs * sizeof(Limb))
+      byte = static_cast<std::uint8_t>(a[k / sizeof(Limb)] >> (8 * (k % sizeof(Limb))));
+    bytes[length - 1 - k] = byte;
+  }
+}
+
+}  // namespace vantorel::crypto::mp
