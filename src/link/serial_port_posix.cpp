@@ -89,6 +89,10 @@ void ComposeTermios(const LineSettings& settings, termios& t, int& customBaud) n
   if (settings.baud != 0) {
     speed_t constant = B0;
     if (StandardConstant(settings.baud, constant)) {
+      // An input rate left behind by an earlier custom rate would outlive this one:
+      // cfsetispeed does not touch the separate input field, so empty it (input follows
+      // output).
+      t.c_cflag &= ~CIBAUD;
       cfsetispeed(&t, constant);
       cfsetospeed(&t, constant);
     } else {
