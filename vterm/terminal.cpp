@@ -154,6 +154,7 @@ void Terminal::DropStalledLocked(Clock::time_point now) {
     if (len > 3) f.command.bytes.assign(rx_.begin() + 3, next);
     f.at = now;
     rx_.erase(rx_.begin(), next);
+    awaitLong_ = 0;
     frames_.push_back(std::move(f));
     recordCv_.notify_all();
   }
@@ -167,6 +168,9 @@ void Terminal::ParseLocked(Clock::time_point now) {
     garbage_ += static_cast<std::size_t>(stx - rx_.begin());
     rx_.erase(rx_.begin(), stx);
     if (rx_.size() < 3) return;
+    // Judged already: the short reading failed and a long frame is on its way. Skipping
+    // the short checks keeps a large frame arriving in small pieces linear.
+    if (awaitLong_ != 0 && rx_.size() < awaitLong_) return;
 
     const std::size_t shortLen = rx_[1] | (rx_[2] << 8);
     if (rx_.size() < shortLen + kShortOverhead) return;  // wait for the rest
@@ -187,7 +191,10 @@ void Terminal::ParseLocked(Clock::time_point now) {
     {
       const std::size_t longLen = shortLen | (static_cast<std::size_t>(rx_[3]) << 16);
       if (longLen > kHostShortLimit && longLen <= kMaxLongContent) {
-        if (rx_.size() < longLen + kLongOverhead) return;  // wait; a stall ends the wait
+        if (rx_.size() < longLen + kLongOverhead) {
+          awaitLong_ = longLen + kLongOverhead;  // wait; a stall ends the wait
+          return;
+        }
         const CheckBytes lc = ComputeChecks(content(4, longLen));
         const bool longEtx = rx_[longLen + 6] == kEtx;
         const bool longXor = lc.xorByte == rx_[longLen + 4];
@@ -228,6 +235,7 @@ void Terminal::TakeFrameLocked(std::size_t consumed, bool longLayout, FrameError
                          rx_.begin() + static_cast<std::ptrdiff_t>(contentOffset + contentLength));
   f.at = Clock::now();
   rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(consumed));
+  awaitLong_ = 0;
   frames_.push_back(f);
   recordCv_.notify_all();
   DispatchLocked(f);
@@ -415,7 +423,9 @@ void Terminal::RefuseNext(int count, std::uint8_t status) {
   m.status = status;
   Misbehave(m);
 }
-void Terminal::SilenceNext(int count) { Misbehave(Fault1(Fault::kSilent, count)); }
+void Terminal::SilenceNext(int count) {
+  Misbehave(Fault1(Fault::kSilent, count));
+}
 void Terminal::DelayNext(int count, int delayMs) {
   Misbehaviour m = Fault1(Fault::kLate, count);
   m.delayMs = delayMs;
@@ -468,6 +478,7 @@ void Terminal::Restart() {
   auto lock = Lock();
   ++restartCount_;
   rx_.clear();
+  awaitLong_ = 0;
   out_.clear();
   tasks_.clear();
   for (auto& m : modules_) m->Restart();

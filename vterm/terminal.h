@@ -301,6 +301,7 @@ class Terminal {
   Sink sink_;
 
   Bytes rx_;
+  std::size_t awaitLong_ = 0;  // frame size rx_ must reach before parsing again (0: none)
   Clock::time_point lastRx_;
   std::uint64_t nextSeq_ = 1;
   std::vector<ReceivedFrame> frames_;
