@@ -26,7 +26,9 @@ std::size_t Wrap(std::uint8_t* buffer, std::size_t n, std::size_t lengthBytes) n
 
 }  // namespace
 
-std::size_t BuildFrame(std::uint8_t* buffer, std::size_t n) noexcept { return Wrap(buffer, n, 2); }
+std::size_t BuildFrame(std::uint8_t* buffer, std::size_t n) noexcept {
+  return Wrap(buffer, n, 2);
+}
 
 std::size_t BuildLongFrame(std::uint8_t* buffer, std::size_t n) noexcept {
   return Wrap(buffer, n, 3);

@@ -37,8 +37,12 @@ std::array<std::uint8_t, kCommandBufferSize>& CommandBuffer() noexcept;
 // read, one key poll. Never held while a loop sleeps or a callback runs.
 std::mutex& LinkLock() noexcept;
 
-inline bool LinkIsOpen() noexcept { return State().linkOpen.load() != 0; }
-inline bool LinkBusy() noexcept { return State().linkBusy.load() != 0; }
+inline bool LinkIsOpen() noexcept {
+  return State().linkOpen.load() != 0;
+}
+inline bool LinkBusy() noexcept {
+  return State().linkBusy.load() != 0;
+}
 
 // Raises linkBusy for its lifetime.
 class BusyGuard {

@@ -4,8 +4,12 @@
 
 namespace vantorel::link {
 
-void Pause(Millis duration) noexcept { std::this_thread::sleep_for(duration); }
+void Pause(Millis duration) noexcept {
+  std::this_thread::sleep_for(duration);
+}
 
-void YieldBriefly() noexcept { std::this_thread::sleep_for(std::chrono::microseconds(500)); }
+void YieldBriefly() noexcept {
+  std::this_thread::sleep_for(std::chrono::microseconds(500));
+}
 
 }  // namespace vantorel::link

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The whole test run on a fresh machine: installs what is missing, builds from scratch,
+# runs the suite, runs it again under ASan+UBSan, runs the concurrency tests under TSan,
+# then the Windows DLL under wine and the HID tests in a VM where those scripts exist.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+"$root/scripts/deps.sh" || exit 1
+passed=0
+failed=0
+failures=()
+
+# Adds one stage's ctest result to the totals.
+count() {
+  local name=$1 log=$2 status=$3
+  local line total nfail
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  if [[ -z "$line" ]]; then
+    failed=$((failed + 1)); failures+=("$name (no result)"); return
+  fi
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  nfail=$(sed -E 's/.*tests passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
+  passed=$((passed + total - nfail))
+  failed=$((failed + nfail))
+  if [[ $status -ne 0 || $nfail -ne 0 ]]; then failures+=("$name"); fi
+}
+
+# build NAME CMAKE-ARGS... : a clean build directory per stage.
+build() {
+  local dir="$root/build/$1"; shift
+  rm -rf "$dir"
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null && cmake --build "$dir" -j"$jobs"
+}
+
+stage() {
+  local name=$1 dir="$root/build/$1"; shift
+  local log="$dir/ctest.log"
+  ctest --test-dir "$dir" --output-on-failure -j$((jobs * 4)) "$@" 2>&1 | tee "$log" | tail -25
+  count "$name" "$log" "${PIPESTATUS[0]}"
+}
+
+echo "== build and test (g++)"
+if build gcc -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc; then
+  stage gcc
+else
+  failed=$((failed + 1)); failures+=("gcc build")
+fi
+
+echo "== build and test with ASan+UBSan (clang)"
+if build asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+  -DVANTOREL_SANITIZE=address,undefined; then
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 stage asan
+else
+  failed=$((failed + 1)); failures+=("asan build")
+fi
+
+echo "== concurrency tests with TSan (clang)"
+if build tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+  -DVANTOREL_SANITIZE=thread; then
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 stage tsan -L concurrency
+else
+  failed=$((failed + 1)); failures+=("tsan build")
+fi
+
+# Further stages add their own "N passed, M failed" line.
+for extra in windows-tests.sh vm-tests.sh; do
+  [[ -x "$root/scripts/$extra" ]] || continue
+  echo "== $extra"
+  log="$root/build/$extra.log"
+  mkdir -p "$root/build"
+  "$root/scripts/$extra" 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  line=$(grep -E '^[A-Za-z-]*:? ?[0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
+  p=$(grep -oE '[0-9]+ passed' <<<"$line" | grep -oE '[0-9]+')
+  f=$(grep -oE '[0-9]+ failed' <<<"$line" | grep -oE '[0-9]+')
+  passed=$((passed + ${p:-0})); failed=$((failed + ${f:-0}))
+  if [[ $status -ne 0 || -z "$line" ]]; then
+    failures+=("$extra"); [[ -z "$line" || ${f:-0} -eq 0 ]] && failed=$((failed + 1))
+  fi
+done
+
+if ((${#failures[@]})); then echo "failed stages: ${failures[*]}"; fi
+echo "total: $passed passed, $failed failed"
+[[ ${#failures[@]} -eq 0 && $failed -eq 0 ]]

@@ -1,0 +1,100 @@
+// Device management: version, serial and model numbers, LEDs, tone, audio, restart.
+#include <cstring>
+
+#include "link/command.h"
+#include "vantorel.h"
+
+namespace vantorel::device {
+namespace {
+
+using link::Accept;
+using link::CommandBytes;
+
+constexpr char kSdkVersion[] = "1.10";
+
+// Reply data (bytes 4 .. count - 4) to the caller's buffer, their count to `length`.
+std::uint8_t ReadData(CommandBytes command, char* buffer, int* length) {
+  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  return link::RunCommand(command, {Accept::Data}, [&](const std::uint8_t* reply, int count) {
+    std::memcpy(buffer, reply + 4, count - 7);
+    *length = count - 7;
+  });
+}
+
+// High nibble for the first selector, low nibble for the second; 0 differs between them.
+constexpr std::uint8_t kLedHigh[] = {0x3, 0x4, 0x6, 0x5, 0x7};
+constexpr std::uint8_t kLedLow[] = {0x0, 0x4, 0x6, 0x5, 0x7};
+
+}  // namespace
+}  // namespace vantorel::device
+
+using namespace vantorel;
+using device::ReadData;
+using link::CommandBytes;
+using link::LinkIsOpen;
+
+extern "C" unsigned char VANTOREL_CALL Brixa_GetVersion(char* buffer, int* length) noexcept {
+  return ReadData({0x78, 0x46, 0x01}, buffer, length);
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_GetSerialNumber(char* buffer, int* length) noexcept {
+  return ReadData({0x78, 0x46, 0x02}, buffer, length);
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_GetModelNumber(char* buffer, int* length) noexcept {
+  return ReadData({0x78, 0x46, 0x20}, buffer, length);
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_SetSerialNumber(const char* serialNumber,
+                                                             int serialLength) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (serialLength != 8 || serialNumber == nullptr || link::TextLength(serialNumber, 8) != 8) {
+    return VANTOREL_INVALID_ARGUMENT;
+  }
+  CommandBytes command{0x78, 0x46, 0x03};
+  command.Bytes(serialNumber, 8);
+  return link::RunCommand(command);
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_ControlLED(unsigned char ledSelect1,
+                                                        unsigned char ledSelect2) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (ledSelect1 > 4 || ledSelect2 > 4) return VANTOREL_INVALID_ARGUMENT;
+  CommandBytes command{0x76, 0x46, 0x01};
+  command.Byte(
+      static_cast<std::uint8_t>(device::kLedHigh[ledSelect1] << 4 | device::kLedLow[ledSelect2]));
+  return link::RunCommand(command);
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_GenerateTone(int frequency, int duration) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (frequency < 6 || frequency > 39999 || duration < 0 || duration > 65535) {
+    return VANTOREL_INVALID_ARGUMENT;
+  }
+  CommandBytes command{0x7B, 0x46, 0x02};
+  command.Word(frequency).Word(duration);
+  return link::RunCommand(command);
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_ControlAudio(unsigned char audioSetting) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  CommandBytes command{0x7B, 0x46, 0x01};
+  command.Byte(audioSetting);
+  return link::RunCommand(command);
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_ReSet(void) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  CommandBytes command{0x78, 0x46, 0x0A};
+  command.Bytes("IRFW", 4);
+  link::SendCommand(command);
+  return VANTOREL_SUCCESS;
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_GetSdkVersion(char* buffer, int* length) noexcept {
+  if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  std::memcpy(buffer, device::kSdkVersion, sizeof device::kSdkVersion);
+  *length = 4;
+  return VANTOREL_SUCCESS;
+}

@@ -1,0 +1,143 @@
+// Opening and closing the connection.
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "link/command.h"
+#include "link/hid_device.h"
+#include "link/serial_port.h"
+#include "vantorel.h"
+
+namespace vantorel::link {
+namespace {
+
+constexpr std::size_t kHandshakeLimit = 128;
+
+// The version query, then the secure head switched off: the head starts off.
+const CommandBytes kVersionQuery{0x78, 0x46, 0x01};
+CommandBytes SecureHeadOff() {
+  CommandBytes command{0x73, 0x46, 0xE1};
+  command.Byte(0x01).Byte(0x30);
+  return command;
+}
+
+std::size_t Compose(const CommandBytes& command) {
+  auto& buffer = CommandBuffer();
+  std::memcpy(buffer.data(), command.data(), command.size());
+  return BuildFrame(buffer.data(), command.size());
+}
+
+bool HidHandshake(int vendorId, int productId, const CommandBytes& command) {
+  std::array<std::uint8_t, kReplySize> reply{};
+  const std::size_t frameLength = Compose(command);
+  const int received =
+      TheHidDevice().Transact(vendorId, productId, CommandBuffer().data(), frameLength,
+                              reply.data(), reply.size(), kHidReplyTimeoutMs);
+  return IsAck(reply.data(), received, 6);
+}
+
+bool SerialHandshake(const CommandBytes& command, Millis wait) {
+  std::array<std::uint8_t, kReplySize> reply{};
+  SerialPort& port = TheSerialPort();
+  port.Write(CommandBuffer().data(), Compose(command));
+  Pause(wait);
+  const int received = port.Read(reply.data(), kHandshakeLimit);
+  return IsAck(reply.data(), received, 6);
+}
+
+bool ValidBaud(int baud) {
+  for (int allowed : {1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200}) {
+    if (baud == allowed) return true;
+  }
+  return false;
+}
+
+}  // namespace
+}  // namespace vantorel::link
+
+using namespace vantorel::link;
+
+extern "C" unsigned char VANTOREL_CALL Brixa_OpenHid(int vendorId, int productId) noexcept {
+  if (LinkIsOpen()) return VANTOREL_ALREADY_OPEN;
+  LinkGuard guard;
+  LinkState& state = State();
+  if (LinkIsOpen()) return VANTOREL_ALREADY_OPEN;
+  state.linkIsHid = 0;
+  HidDevice& device = TheHidDevice();
+  if (device.Open(vendorId, productId) == 0) {
+    state.linkOpen = 0;
+    return VANTOREL_FAILURE;
+  }
+  if (!HidHandshake(vendorId, productId, kVersionQuery) ||
+      !HidHandshake(vendorId, productId, SecureHeadOff())) {
+    device.Close();
+    state.linkOpen = 0;
+    return VANTOREL_FAILURE;
+  }
+  state.hidVendorId = vendorId;
+  state.hidProductId = productId;
+  state.linkIsHid = 1;
+  state.secureHeadActive = 0;
+  state.linkOpen = 1;
+  return VANTOREL_SUCCESS;
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_OpenPort(int port, int baudRate, char parity,
+                                                      int stopBits, int dataBits) noexcept {
+  if (LinkIsOpen()) return VANTOREL_ALREADY_OPEN;
+  if (port < 1 || port > kMaxPort || !ValidBaud(baudRate) ||
+      (parity != 'N' && parity != 'E' && parity != 'O') || (dataBits != 7 && dataBits != 8) ||
+      (stopBits != 1 && stopBits != 2)) {
+    return VANTOREL_INVALID_ARGUMENT;
+  }
+  LinkGuard guard;
+  LinkState& state = State();
+  if (LinkIsOpen()) return VANTOREL_ALREADY_OPEN;
+  state.linkIsHid = 0;
+  char openString[64];
+  std::snprintf(openString, sizeof openString, "\\\\.\\COM%d/baud=%d/parity=%c/stop=%d/data=%d",
+                port, baudRate, parity, stopBits, dataBits);
+  SerialPort& serial = TheSerialPort();
+  if (serial.Open(openString) == 0) {
+    state.linkOpen = 0;
+    return VANTOREL_FAILURE;
+  }
+  if (!SerialHandshake(kVersionQuery, kHandshakeWait) ||
+      !SerialHandshake(SecureHeadOff(), kSerialReplyWait)) {
+    serial.Close();
+    state.linkOpen = 0;
+    return VANTOREL_FAILURE;
+  }
+  state.secureHeadActive = 0;
+  state.linkOpen = 1;
+  return VANTOREL_SUCCESS;
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_Close(void) noexcept {
+  LinkState& state = State();
+  if (!LinkIsOpen()) return VANTOREL_FAILURE;
+  // Ending the modes first lets a polling loop in another thread stop at its next turn;
+  // the lock then waits for a read in progress before the transport goes away.
+  state.pinEntryActive = 0;
+  state.secureHeadActive = 0;
+  state.captureActive = 0;
+  state.encryptedEntryActive = 0;
+  LinkGuard guard;
+  if (!LinkIsOpen()) return VANTOREL_FAILURE;
+  state.pinEntryActive = 0;
+  state.secureHeadActive = 0;
+  state.captureActive = 0;
+  state.encryptedEntryActive = 0;
+  state.linkOpen = 0;
+  if (state.linkIsHid.load() != 0) {
+    state.linkIsHid = 0;
+    TheHidDevice().Close();
+  } else {
+    TheSerialPort().Close();
+  }
+  return VANTOREL_SUCCESS;
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_MapPort(int port, const char* devicePath) noexcept {
+  return MapPort(port, devicePath) ? VANTOREL_SUCCESS : VANTOREL_INVALID_ARGUMENT;
+}

@@ -1,0 +1,105 @@
+#include "link/hid_device.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace vantorel::link {
+namespace {
+
+// Report buffers are fixed; the terminal's reports are 65 bytes with the id.
+constexpr std::size_t kMaxReport = 1024;
+
+}  // namespace
+
+void HidDevice::UseBackend(HidBackend* backend) noexcept {
+  Close();
+  backend_ = backend;
+}
+
+HidBackend& HidDevice::Backend() noexcept {
+  return backend_ != nullptr ? *backend_ : SystemHidBackend();
+}
+
+int HidDevice::Open(int vendorId, int productId) noexcept {
+  vendorId_ = vendorId;
+  productId_ = productId;
+  Close();
+  open_ = Backend().Open(vendorId, productId);
+  return open_ ? 1 : 0;
+}
+
+int HidDevice::WriteFrame(const std::uint8_t* bytes, std::size_t length) noexcept {
+  if (!open_ || bytes == nullptr || length == 0) return 0;
+  HidBackend& backend = Backend();
+  const std::size_t reportLength = std::min(backend.OutputReportLength(), kMaxReport);
+  if (reportLength < 2 + kReportData) return 0;
+  std::array<std::uint8_t, kMaxReport> report{};
+  std::size_t offset = 0;
+  while (offset < length) {
+    const std::size_t left = length - offset;
+    const std::size_t take = std::min(left, kReportData);
+    std::memset(report.data(), 0, reportLength);
+    report[0] = 0;  // report id
+    report[1] = left > kReportData ? static_cast<std::uint8_t>(0x80 | kReportData)
+                                   : static_cast<std::uint8_t>(take);
+    std::memcpy(report.data() + 2, bytes + offset, take);
+    if (!backend.WriteReport(report.data(), reportLength)) return 0;
+    offset += take;
+  }
+  return 1;
+}
+
+int HidDevice::ReadReport(std::uint8_t* chunk, int timeoutMs) noexcept {
+  chunk[0] = 0;
+  if (!open_) return 0;
+  HidBackend& backend = Backend();
+  std::array<std::uint8_t, kMaxReport> report{};
+  const int got = backend.ReadReport(report.data(), report.size(), timeoutMs);
+  if (got < 0) return 0;
+  if (got >= 2 && report[1] != 0) {
+    // Everything after the report id: the count byte and up to 63 data bytes.
+    std::memset(chunk, 0, kChunkSize);
+    std::memcpy(chunk, report.data() + 1, std::min<std::size_t>(got - 1, kChunkSize));
+  } else {
+    chunk[0] = 0;
+  }
+  return 1;
+}
+
+int HidDevice::ReadReply(std::uint8_t* reply, std::size_t maxLength, int timeoutMs) noexcept {
+  std::size_t total = 0;
+  std::array<std::uint8_t, kChunkSize> chunk{};
+  for (;;) {
+    ReadReport(chunk.data(), timeoutMs);
+    const std::uint8_t count = chunk[0];
+    if (count == 0) return static_cast<int>(total);
+    const std::size_t n = count & 0x7F;
+    // A count past the 63 bytes a report carries names data that does not exist: the report
+    // is corrupt and dropped like one that would overflow the caller's buffer.
+    if (n > kReportData || total + n > maxLength) continue;
+    std::memcpy(reply + total, chunk.data() + 1, n);
+    total += n;
+    if ((count & 0x80) == 0) return static_cast<int>(total);
+  }
+}
+
+int HidDevice::Transact(int vendorId, int productId, const std::uint8_t* bytes, std::size_t length,
+                        std::uint8_t* reply, std::size_t maxLength, int timeoutMs) noexcept {
+  if (Open(vendorId, productId) == 0) return 0;
+  if (length != 0 && WriteFrame(bytes, length) == 0) return 0;
+  if (reply == nullptr) return 0;
+  return ReadReply(reply, maxLength, timeoutMs);
+}
+
+void HidDevice::Close() noexcept {
+  if (open_) Backend().Close();
+  open_ = false;
+}
+
+HidDevice& TheHidDevice() noexcept {
+  static HidDevice device;
+  return device;
+}
+
+}  // namespace vantorel::link

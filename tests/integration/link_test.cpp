@@ -1,0 +1,263 @@
+// Opening, closing, reply mapping and transport failures, over both transports.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "link/serial_port.h"
+#include "support/session.h"
+#include "vterm/device.h"
+
+namespace {
+
+using support::Bytes;
+using support::ElapsedMs;
+using support::Session;
+using support::Transport;
+using support::TransportTest;
+using Clock = std::chrono::steady_clock;
+
+const Bytes kVersionFrame{0x02, 0x03, 0x00, 0x78, 0x46, 0x01, 0x3F, 0xBF, 0x03};
+const Bytes kHeadOffFrame{0x02, 0x05, 0x00, 0x73, 0x46, 0xE1, 0x01, 0x30, 0xE5, 0xCB, 0x03};
+
+unsigned char OpenAgain(Session& session) {
+  return session.serial() ? Brixa_OpenPort(support::kPort, 9600, 'N', 1, 8)
+                          : Brixa_OpenHid(vterm::kVendorId, vterm::kProductId);
+}
+
+class Link : public TransportTest {};
+VANTOREL_ON_BOTH_TRANSPORTS(Link);
+
+TEST_P(Link, OpenSendsBothHandshakesAndSwitchesTheHeadOff) {
+  session.terminal().Device().SetSecureHead(true);
+  ASSERT_EQ(OpenAgain(session), VANTOREL_SUCCESS);
+  EXPECT_EQ(session.Frames(), (std::vector<Bytes>{kVersionFrame, kHeadOffFrame}));
+  EXPECT_FALSE(session.terminal().Device().SecureHeadOn());
+}
+
+TEST_P(Link, OpenWhileOpenIsRefusedEvenWithBadArguments) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_OpenPort(0, 1, 'x', 9, 9), VANTOREL_ALREADY_OPEN);
+  EXPECT_EQ(Brixa_OpenHid(1, 2), VANTOREL_ALREADY_OPEN);
+  EXPECT_TRUE(session.Frames().empty());
+  char buffer[512];
+  int length = 0;
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS) << "the connection is intact";
+}
+
+TEST_P(Link, CloseReportsWhetherAConnectionWasOpen) {
+  EXPECT_EQ(Brixa_Close(), VANTOREL_FAILURE);
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_Close(), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_Close(), VANTOREL_FAILURE);
+  char buffer[512];
+  int length = 0;
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_NOT_OPEN);
+  EXPECT_EQ(OpenAgain(session), VANTOREL_SUCCESS) << "reopens after a close";
+}
+
+TEST_P(Link, FailedHandshakeLeavesTheLinkClosedAndReopenable) {
+  struct Case {
+    const char* what;
+    vterm::Misbehaviour misbehaviour;
+  };
+  vterm::Misbehaviour refuseVersion;
+  refuseVersion.fault = vterm::Fault::kRefuse;
+  vterm::Misbehaviour refuseHeadOff = refuseVersion;
+  refuseHeadOff.skip = 1;
+  vterm::Misbehaviour silent;
+  silent.fault = vterm::Fault::kSilent;
+  vterm::Misbehaviour shortVersion;
+  shortVersion.fault = vterm::Fault::kShort;
+  shortVersion.keepBytes = 6;
+  for (const Case& c :
+       {Case{"version refused", refuseVersion}, Case{"head-off refused", refuseHeadOff},
+        Case{"silent", silent}, Case{"six-byte reply", shortVersion}}) {
+    session.terminal().Misbehave(c.misbehaviour);
+    EXPECT_EQ(OpenAgain(session), VANTOREL_FAILURE) << c.what;
+    char buffer[512];
+    int length = 0;
+    EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_NOT_OPEN) << c.what;
+    session.terminal().BehaveNormally();
+    EXPECT_EQ(OpenAgain(session), VANTOREL_SUCCESS) << c.what << ": reopens at once";
+    EXPECT_EQ(Brixa_Close(), VANTOREL_SUCCESS);
+  }
+}
+
+TEST_P(Link, RefusalsMapToReturnCodes) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  const std::pair<std::uint8_t, unsigned char> cases[] = {
+      {0xE1, 99},
+      {0x18, 105},
+      {0x0D, 110},
+      {0x42, 0},
+  };
+  for (const auto& [status, code] : cases) {
+    session.terminal().RefuseNext(1, status);
+    char buffer[512];
+    int length = -7;
+    EXPECT_EQ(Brixa_GetVersion(buffer, &length), code) << int(status);
+    EXPECT_EQ(length, -7) << "outputs untouched on failure";
+    session.terminal().RefuseNext(1, status);
+    EXPECT_EQ(Brixa_ControlAudio(1), code) << int(status);
+  }
+}
+
+TEST_P(Link, MissingShortAndGarbledRepliesFail) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  char buffer[512];
+  int length = 0;
+  session.terminal().SilenceNext(1);
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_FAILURE);
+  session.terminal().GarbleNext(1, 12);
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_FAILURE);
+  // Six bytes with ACK: too short for data, enough for a command that only sets.
+  session.terminal().TruncateNext(2, 6);
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_FAILURE);
+  EXPECT_EQ(Brixa_ControlAudio(1), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS) << "back to normal";
+}
+
+TEST_P(Link, SilentTerminalCostsTheDefinedWait) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  session.terminal().SilenceNext(1);
+  char buffer[512];
+  int length = 0;
+  const auto start = Clock::now();
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_FAILURE);
+  // 100 ms before the write; over serial 300 ms before the read and a 200 ms silent read,
+  // over HID one 512 ms report wait.
+  const long expected = session.serial() ? 600 : 612;
+  EXPECT_GE(ElapsedMs(start), expected - 20);
+  EXPECT_LE(ElapsedMs(start), expected + 700);
+}
+
+TEST_P(Link, ExactWireBytesOfACommand) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  char buffer[512];
+  int length = 0;
+  ASSERT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS);
+  EXPECT_EQ(session.Frames(), std::vector<Bytes>{kVersionFrame});
+  if (session.hid()) {
+    const auto reports = session.hid()->OutputReports();
+    ASSERT_EQ(reports.size(), 1u);
+    Bytes expected(65, 0);
+    expected[1] = 0x09;
+    std::copy(kVersionFrame.begin(), kVersionFrame.end(), expected.begin() + 2);
+    EXPECT_EQ(Bytes(reports[0].begin(), reports[0].end()), expected);
+  }
+}
+
+TEST(LinkSerial, OpenPortChecksItsArgumentsInOrder) {
+  Session session(Transport::kSerial);
+  struct Case {
+    int port, baud;
+    char parity;
+    int stop, data;
+  };
+  const Case bad[] = {{0, 9600, 'N', 1, 8},   {101, 9600, 'N', 1, 8}, {3, 110, 'N', 1, 8},
+                      {3, 230400, 'N', 1, 8}, {3, 9601, 'N', 1, 8},   {3, 9600, 'n', 1, 8},
+                      {3, 9600, 'M', 1, 8},   {3, 9600, 'N', 1, 5},   {3, 9600, 'N', 1, 6},
+                      {3, 9600, 'N', 0, 8},   {3, 9600, 'N', 3, 8}};
+  for (const Case& c : bad) {
+    EXPECT_EQ(Brixa_OpenPort(c.port, c.baud, c.parity, c.stop, c.data), VANTOREL_INVALID_ARGUMENT)
+        << c.port << " " << c.baud << " " << c.parity << " " << c.stop << " " << c.data;
+  }
+  EXPECT_TRUE(session.Frames().empty());
+}
+
+TEST(LinkSerial, EveryLineSettingOpens) {
+  Session session(Transport::kSerial);
+  for (int baud : {1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200}) {
+    EXPECT_EQ(Brixa_OpenPort(support::kPort, baud, 'N', 1, 8), VANTOREL_SUCCESS) << baud;
+    EXPECT_EQ(Brixa_Close(), VANTOREL_SUCCESS);
+  }
+  EXPECT_EQ(Brixa_OpenPort(support::kPort, 9600, 'E', 2, 7), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_Close(), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_OpenPort(support::kPort, 9600, 'O', 1, 7), VANTOREL_SUCCESS);
+}
+
+TEST(LinkSerial, PortIsHeldExclusively) {
+  Session session(Transport::kSerial);
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  vantorel::link::SerialPort other;
+  EXPECT_EQ(other.Open(("\\\\.\\COM" + std::to_string(support::kPort) + "/baud=9600").c_str()), 0);
+  EXPECT_EQ(other.Open((session.pty()->Path() + " baud=9600").c_str()), 0);
+  char buffer[512];
+  int length = 0;
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS) << "the first open still works";
+}
+
+TEST(LinkSerial, MapPortChecksAndRestores) {
+  Session session(Transport::kSerial);
+  EXPECT_EQ(Brixa_MapPort(0, "/dev/null"), VANTOREL_INVALID_ARGUMENT);
+  EXPECT_EQ(Brixa_MapPort(101, "/dev/null"), VANTOREL_INVALID_ARGUMENT);
+  EXPECT_EQ(Brixa_MapPort(4, std::string(256, 'x').c_str()), VANTOREL_INVALID_ARGUMENT);
+  EXPECT_EQ(Brixa_MapPort(4, ("/" + std::string(254, 'x')).c_str()), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_OpenPort(4, 9600, 'N', 1, 8), VANTOREL_FAILURE) << "no such device";
+  EXPECT_EQ(Brixa_MapPort(4, session.pty()->Path().c_str()), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_OpenPort(4, 9600, 'N', 1, 8), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_MapPort(4, nullptr), VANTOREL_SUCCESS) << "works with a connection open";
+  EXPECT_EQ(Brixa_Close(), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_OpenPort(4, 9600, 'N', 1, 8), VANTOREL_FAILURE) << "back to /dev/ttyS3";
+}
+
+TEST(LinkSerial, PortVanishingMidSessionFailsWithoutHanging) {
+  Session session(Transport::kSerial);
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  session.terminal().DelayNext(1, 2000);
+  std::thread hangup([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    session.pty()->Hangup();
+  });
+  char buffer[512];
+  int length = 0;
+  const auto start = Clock::now();
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_FAILURE);
+  hangup.join();
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_FAILURE);
+  EXPECT_EQ(Brixa_SetSerialNumber("12345678", 8), VANTOREL_FAILURE);
+  EXPECT_LT(ElapsedMs(start), 3000);
+  EXPECT_EQ(Brixa_Close(), VANTOREL_SUCCESS);
+}
+
+TEST(LinkHid, OpenNeedsTheRightIds) {
+  Session session(Transport::kHid);
+  EXPECT_EQ(Brixa_OpenHid(vterm::kVendorId, vterm::kProductId + 1), VANTOREL_FAILURE);
+  EXPECT_EQ(Brixa_OpenHid(vterm::kVendorId + 0x10000, vterm::kProductId), VANTOREL_FAILURE);
+  EXPECT_TRUE(session.Frames().empty()) << "nothing sent to a device that did not match";
+  session.hid()->Unplug();
+  EXPECT_EQ(Brixa_OpenHid(vterm::kVendorId, vterm::kProductId), VANTOREL_FAILURE);
+  session.hid()->Plug();
+  EXPECT_EQ(Brixa_OpenHid(vterm::kVendorId, vterm::kProductId), VANTOREL_SUCCESS);
+}
+
+TEST(LinkHid, EveryExchangeFindsTheDeviceAgain) {
+  Session session(Transport::kHid);
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  char buffer[512];
+  int length = 0;
+  session.hid()->Unplug();
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_FAILURE) << "gone";
+  session.hid()->Plug();
+  const int opens = session.hid()->OpenCount();
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS) << "back with the same ids";
+  EXPECT_EQ(session.hid()->OpenCount(), opens + 1);
+}
+
+TEST(LinkHid, DeviceVanishingDuringAReadGivesZero) {
+  Session session(Transport::kHid);
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  session.terminal().DelayNext(1, 2000);
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    session.hid()->Unplug();
+  });
+  char buffer[512];
+  int length = 0;
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_FAILURE);
+  unplug.join();
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+#include "support/session.h"
+
+#include "link/hid_device.h"
+#include "vterm/modules.h"
+
+namespace support {
+
+Session::Session(Transport transport) : transport_(transport) {
+  vterm::InstallAllModules(terminal_);
+  if (serial()) {
+    pty_ = std::make_unique<vterm::PtyFrontEnd>(terminal_);
+    Brixa_MapPort(kPort, pty_->Path().c_str());
+  } else {
+    hid_ = std::make_unique<vterm::HidFrontEnd>(terminal_);
+    vantorel::link::TheHidDevice().UseBackend(hid_.get());
+  }
+}
+
+Session::~Session() {
+  Brixa_Close();
+  if (serial()) {
+    Brixa_MapPort(kPort, nullptr);
+  } else {
+    vantorel::link::TheHidDevice().UseBackend(nullptr);
+  }
+}
+
+unsigned char Session::Open() {
+  const unsigned char rc = serial() ? Brixa_OpenPort(kPort, 9600, 'N', 1, 8)
+                                    : Brixa_OpenHid(vterm::kVendorId, vterm::kProductId);
+  Clear();
+  return rc;
+}
+
+Bytes Session::OnlyCommand() const {
+  const auto commands = Commands();
+  EXPECT_EQ(commands.size(), 1u);
+  return commands.empty() ? Bytes{} : commands.back();
+}
+
+std::vector<Bytes> Session::Frames() const {
+  std::vector<Bytes> frames;
+  for (const auto& frame : terminal_.Frames()) frames.push_back(frame.raw);
+  return frames;
+}
+
+void Session::Clear() {
+  terminal_.ClearFrames();
+  terminal_.ClearSent();
+  if (hid_) hid_->ClearReports();
+}
+
+std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
+  return info.param == Transport::kSerial ? "Serial" : "Hid";
+}
+
+}  // namespace support

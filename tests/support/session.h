@@ -1,0 +1,80 @@
+// A virtual terminal on a chosen transport with the library pointed at it: the real exports
+// then talk to it over a real pseudo-terminal (serial) or through the HID test backend.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vantorel.h"
+#include "vterm/frame_codec.h"
+#include "vterm/hid_front_end.h"
+#include "vterm/pty_front_end.h"
+#include "vterm/terminal.h"
+
+namespace support {
+
+using vterm::Bytes;
+
+enum class Transport { kSerial, kHid };
+
+// The COM port number the serial session maps to its pseudo-terminal.
+inline constexpr int kPort = 3;
+
+class Session {
+ public:
+  explicit Session(Transport transport);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  Transport transport() const { return transport_; }
+  bool serial() const { return transport_ == Transport::kSerial; }
+  vterm::Terminal& terminal() { return terminal_; }
+  // Null on the other transport.
+  vterm::PtyFrontEnd* pty() { return pty_.get(); }
+  vterm::HidFrontEnd* hid() { return hid_.get(); }
+
+  // Opens the library's connection (9600 8N1 over serial), then forgets the handshake
+  // frames so that a test sees only its own commands.
+  unsigned char Open();
+
+  // Content bytes of every valid frame received since the last Clear.
+  std::vector<Bytes> Commands() const { return terminal_.Commands(); }
+  // The only command received since the last Clear (fails the test otherwise).
+  Bytes OnlyCommand() const;
+  // Raw bytes of every frame received since the last Clear.
+  std::vector<Bytes> Frames() const;
+  void Clear();
+
+ private:
+  Transport transport_;
+  vterm::Terminal terminal_;
+  std::unique_ptr<vterm::PtyFrontEnd> pty_;
+  std::unique_ptr<vterm::HidFrontEnd> hid_;
+};
+
+std::string TransportName(const ::testing::TestParamInfo<Transport>& info);
+
+// Tests that run once over each transport: TEST_P(Suite, Name) with a `session` member.
+class TransportTest : public ::testing::TestWithParam<Transport> {
+ protected:
+  Session session{GetParam()};
+};
+
+#define VANTOREL_ON_BOTH_TRANSPORTS(Suite)                                                   \
+  INSTANTIATE_TEST_SUITE_P(                                                                  \
+      , Suite, ::testing::Values(::support::Transport::kSerial, ::support::Transport::kHid), \
+      ::support::TransportName)
+
+// Milliseconds since `start`.
+inline long ElapsedMs(std::chrono::steady_clock::time_point start) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count());
+}
+
+}  // namespace support

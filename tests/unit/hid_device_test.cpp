@@ -1,0 +1,153 @@
+// Report splitting and joining, against a scripted backend.
+#include "link/hid_device.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <vector>
+
+namespace vantorel::link {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class ScriptedBackend : public HidBackend {
+ public:
+  bool present = true;
+  int opens = 0;
+  std::vector<Bytes> written;
+  std::deque<Bytes> input;  // each an input report without the id byte
+  int timeouts = 0;
+
+  bool Open(int vendorId, int productId) override {
+    ++opens;
+    return present && vendorId == 0x1234 && productId == 0x5678;
+  }
+  void Close() override {}
+  std::size_t InputReportLength() const override { return 65; }
+  std::size_t OutputReportLength() const override { return 65; }
+  bool WriteReport(const std::uint8_t* report, std::size_t length) override {
+    written.emplace_back(report, report + length);
+    return true;
+  }
+  int ReadReport(std::uint8_t* report, std::size_t capacity, int) override {
+    if (input.empty()) {
+      ++timeouts;
+      return 0;
+    }
+    Bytes next = input.front();
+    input.pop_front();
+    next.resize(64);
+    report[0] = 0;
+    std::copy(next.begin(), next.end(), report + 1);
+    return static_cast<int>(std::min<std::size_t>(capacity, 65));
+  }
+};
+
+class HidDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    device.UseBackend(&backend);
+    ASSERT_EQ(device.Open(0x1234, 0x5678), 1);
+  }
+  Bytes Frame(std::size_t n) {
+    Bytes frame(n);
+    for (std::size_t i = 0; i < n; ++i) frame[i] = static_cast<std::uint8_t>(i + 1);
+    return frame;
+  }
+  ScriptedBackend backend;
+  HidDevice device;
+};
+
+TEST_F(HidDeviceTest, NineByteFrameIsOneZeroPaddedReport) {
+  const Bytes frame{0x02, 0x03, 0x00, 0x78, 0x46, 0x01, 0x3F, 0xBF, 0x03};
+  ASSERT_EQ(device.WriteFrame(frame.data(), frame.size()), 1);
+  ASSERT_EQ(backend.written.size(), 1u);
+  Bytes expected(65, 0);
+  expected[1] = 0x09;
+  std::copy(frame.begin(), frame.end(), expected.begin() + 2);
+  EXPECT_EQ(backend.written[0], expected);
+}
+
+TEST_F(HidDeviceTest, SplitsFramesIntoCountedReports) {
+  struct Case {
+    std::size_t length;
+    std::vector<std::uint8_t> countBytes;
+  };
+  const Case cases[] = {
+      {63, {0x3F}}, {64, {0xBF, 0x01}}, {126, {0xBF, 0x3F}}, {127, {0xBF, 0xBF, 0x01}}};
+  for (const auto& c : cases) {
+    backend.written.clear();
+    const Bytes frame = Frame(c.length);
+    ASSERT_EQ(device.WriteFrame(frame.data(), frame.size()), 1);
+    ASSERT_EQ(backend.written.size(), c.countBytes.size()) << c.length;
+    Bytes joined;
+    for (std::size_t i = 0; i < c.countBytes.size(); ++i) {
+      const Bytes& report = backend.written[i];
+      EXPECT_EQ(report[0], 0);
+      EXPECT_EQ(report[1], c.countBytes[i]) << c.length << " report " << i;
+      const std::size_t n = report[1] & 0x7F;
+      joined.insert(joined.end(), report.begin() + 2, report.begin() + 2 + n);
+      EXPECT_TRUE(std::all_of(report.begin() + 2 + n, report.end(), [](auto b) { return b == 0; }));
+    }
+    EXPECT_EQ(joined, frame);
+  }
+}
+
+TEST_F(HidDeviceTest, JoinsReportsWhileContinuationBitIsSet) {
+  backend.input = {{0x85, 1, 2, 3, 4, 5}, {0x03, 6, 7, 8}};
+  std::uint8_t reply[512] = {};
+  EXPECT_EQ(device.ReadReply(reply, sizeof reply, 10), 8);
+  EXPECT_EQ(Bytes(reply, reply + 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(backend.timeouts, 0) << "a reply that ends normally costs no wait";
+}
+
+TEST_F(HidDeviceTest, EmptyFirstReportYieldsNothing) {
+  backend.input = {{0x00, 9, 9}};
+  std::uint8_t reply[512] = {};
+  EXPECT_EQ(device.ReadReply(reply, sizeof reply, 10), 0);
+}
+
+TEST_F(HidDeviceTest, DropsReportsThatDoNotFit) {
+  std::uint8_t reply[8] = {};
+  backend.input = {{0x83, 1, 2, 3}, {0x02, 4, 5}};
+  EXPECT_EQ(device.ReadReply(reply, 2, 10), 2);
+  EXPECT_EQ(Bytes(reply, reply + 2), (Bytes{4, 5}));
+
+  backend.input = {{0x83, 1, 2, 3}, {0x02, 4, 5}};
+  EXPECT_EQ(device.ReadReply(reply, 3, 10), 3);
+  EXPECT_EQ(Bytes(reply, reply + 3), (Bytes{1, 2, 3}));
+  EXPECT_EQ(backend.timeouts, 1) << "the dropped last report ends with one time-out";
+}
+
+TEST_F(HidDeviceTest, CountAboveWhatAReportCarriesIsDropped) {
+  // 0x40 claims 64 data bytes, 0xFF claims 127 and more to come: neither exists in a
+  // 64-byte report, so both are dropped; the good report after them is kept.
+  backend.input = {{0x40, 1}, {0xFF, 2}, {0x02, 7, 8}};
+  std::uint8_t reply[512] = {};
+  EXPECT_EQ(device.ReadReply(reply, sizeof reply, 10), 2);
+  EXPECT_EQ(Bytes(reply, reply + 2), (Bytes{7, 8}));
+}
+
+TEST_F(HidDeviceTest, TransactSearchesEveryTimeAndNeedsTheDevice) {
+  const Bytes frame{1, 2, 3};
+  std::uint8_t reply[512] = {};
+  backend.input = {{0x01, 0x06}};
+  const int opensBefore = backend.opens;
+  EXPECT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), reply, sizeof reply, 10),
+            1);
+  EXPECT_EQ(backend.opens, opensBefore + 1);
+  EXPECT_EQ(device.Transact(0x1234, 0x9999, frame.data(), frame.size(), reply, sizeof reply, 10),
+            0);
+  backend.present = false;
+  EXPECT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), reply, sizeof reply, 10),
+            0);
+  backend.present = true;
+  backend.written.clear();
+  EXPECT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), nullptr, 0, 10), 0);
+  EXPECT_EQ(backend.written.size(), 1u) << "no reply buffer: written, nothing read";
+}
+
+}  // namespace
+}  // namespace vantorel::link

@@ -1,0 +1,7 @@
+#include "tools/demo.h"
+
+namespace demo {
+
+void RunCardReader(Demo&) {}
+
+}  // namespace demo

@@ -1,0 +1,34 @@
+#include <string>
+
+#include "tools/demo.h"
+#include "vantorel.h"
+
+namespace demo {
+namespace {
+
+// Reads one of the terminal's texts and prints it.
+void ShowText(const Demo& demo, const char* name, unsigned char(VANTOREL_CALL* read)(char*, int*)) {
+  char buffer[512] = {};
+  int length = 0;
+  if (demo.Call(std::string(name) + "(buffer, &length)", read(buffer, &length)) ==
+      VANTOREL_SUCCESS) {
+    demo.Say("    \"" + std::string(buffer, static_cast<std::size_t>(length)) + "\"");
+  }
+}
+
+}  // namespace
+
+void RunDevice(Demo& demo) {
+  demo.Say("Device");
+  ShowText(demo, "Brixa_GetVersion", Brixa_GetVersion);
+  ShowText(demo, "Brixa_GetModelNumber", Brixa_GetModelNumber);
+  ShowText(demo, "Brixa_GetSerialNumber", Brixa_GetSerialNumber);
+  demo.Call("Brixa_SetSerialNumber(\"DEMO0042\", 8)", Brixa_SetSerialNumber("DEMO0042", 8));
+  ShowText(demo, "Brixa_GetSerialNumber", Brixa_GetSerialNumber);
+  demo.Call("Brixa_ControlLED(1, 3)", Brixa_ControlLED(1, 3));
+  demo.Call("Brixa_GenerateTone(1000, 500)", Brixa_GenerateTone(1000, 500));
+  demo.Call("Brixa_ControlAudio(1)", Brixa_ControlAudio(1));
+  demo.Call("Brixa_ControlLED(9, 0)   (a selector above 4)", Brixa_ControlLED(9, 0));
+}
+
+}  // namespace demo

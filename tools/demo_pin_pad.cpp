@@ -1,0 +1,7 @@
+#include "tools/demo.h"
+
+namespace demo {
+
+void RunPinPad(Demo&) {}
+
+}  // namespace demo

@@ -1,0 +1,7 @@
+#include "tools/demo.h"
+
+namespace demo {
+
+void RunSignpad(Demo&) {}
+
+}  // namespace demo
