@@ -1,0 +1,298 @@
+// Signature capture: the start export and its receive loop, the controls of a running
+// capture, calibration, and the sign-format blocks.
+//
+// The loop runs on the thread that called Zelto_StartCapture and calls the application's
+// point handler there, never with the link held. It takes the link for one read at a
+// time and only while no command wants it, so a command from another thread (or from the
+// handler) gets its own reply.
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+
+#include "link/command.h"
+#include "signpad/point_decoder.h"
+#include "signpad/signpad_link.h"
+#include "vantorel.h"
+
+namespace vantorel::signpad {
+namespace {
+
+using link::CommandBytes;
+
+constexpr std::uint8_t kSignature = 0x7A;
+constexpr std::uint8_t kPerform = 0x46;
+constexpr std::uint8_t kMaxFormat = 5;
+
+// Serial: one raw read fills the assembly area behind the carry (15 packets at most).
+constexpr std::size_t kSerialAssembly = 75;
+// HID: one joined message; only 5 to 64 bytes carry packets, 4 bytes are an event.
+constexpr std::size_t kHidReadArea = 76;
+constexpr int kHidMessageLimit = 64;
+constexpr int kEventLength = 4;
+constexpr int kHidPointWaitMs = 64;
+// Values of one decoded run; a serial read holds 15 packets, an HID message 13.
+constexpr std::size_t kDecodeArea = 30;
+// HID deliveries are batched until 15 points are collected or a run starts with a pen-up.
+// Below the threshold plus one run of 13 packets: never more than 55 values.
+constexpr std::size_t kBatchCapacity = 72;
+constexpr int kBatchThreshold = 30;
+
+constexpr std::size_t kSignFormatWork = 240000;
+constexpr std::size_t kSignFormatMaxData = kSignFormatWork - 3 - link::kLongFrameOverhead;
+
+std::atomic<VantorelPointHandler> pointHandler{nullptr};
+std::atomic<void*> pointContext{nullptr};
+// Bumped by every start: a loop whose capture was replaced leaves even when the new
+// capture already set captureActive again before the old loop looked.
+std::atomic<unsigned> captureGeneration{0};
+
+// The frame for a sign-format block; used only with the link held.
+std::array<std::uint8_t, kSignFormatWork> signFormatWork;
+
+// The handler and its context are read afresh for every delivery: the application may
+// register another one while a capture runs. Without a handler there is nobody to tell.
+void Deliver(const int* values, int count) {
+  const VantorelPointHandler handler = pointHandler.load();
+  if (handler == nullptr) return;
+  handler(values, count, pointContext.load());
+}
+
+class ReceiveLoop {
+ public:
+  ReceiveLoop(int format, unsigned generation) : format_(format), generation_(generation) {}
+
+  void Run() {
+    const bool hid = link::State().linkIsHid.load() != 0;
+    do {
+      if (hid) {
+        HidTurn();
+      } else {
+        SerialTurn();
+      }
+    } while (Capturing());
+    // Points the pen wrote before the capture ended are the application's too.
+    FlushBatch();
+  }
+
+ private:
+  bool Capturing() const {
+    return link::State().captureActive.load() != 0 && captureGeneration.load() == generation_;
+  }
+
+  // One read with the link held; false when a command holds or wants the link. A read
+  // that found nothing, or a link busy with a command, is followed by a short yield, so
+  // that a dead device or a long command never turns the loop into a busy spin.
+  template <class Read>
+  bool ReadOnce(Read&& read) {
+    if (link::WithIdleLink(read)) return true;
+    link::YieldBriefly();
+    return false;
+  }
+
+  void SerialTurn() {
+    int n = 0;
+    if (!ReadOnce([&] {
+          n = link::ReadSerialRaw(assembly_.data() + carry_, kSerialAssembly - carry_);
+        })) {
+      return;
+    }
+    if (n <= 0) {
+      link::YieldBriefly();
+      return;
+    }
+    const std::size_t total = carry_ + static_cast<std::size_t>(n);
+    const std::size_t whole = total - total % kPacketSize;
+    if (whole > 0 && pointContext.load() != nullptr) {
+      int count = 0;
+      if (DecodePointPackets(format_, {assembly_.data(), whole}, decode_, count, position_) &&
+          count > 0) {
+        Deliver(decode_.data(), count);
+      }
+    }
+    KeepCarry(total, whole);
+  }
+
+  void HidTurn() {
+    int n = 0;
+    if (!ReadOnce([&] { n = link::ReadMessage(read_.data(), read_.size(), kHidPointWaitMs); })) {
+      return;
+    }
+    if (n == kEventLength && read_[0] == kSignature) {
+      DeliverEvent();
+      return;
+    }
+    if (n <= kEventLength || n > kHidMessageLimit) {
+      if (n <= 0) link::YieldBriefly();
+      return;  // not pen data: dropped, the carry stays
+    }
+    std::memcpy(assembly_.data() + carry_, read_.data(), static_cast<std::size_t>(n));
+    const std::size_t total = carry_ + static_cast<std::size_t>(n);
+    const std::size_t whole = total - total % kPacketSize;
+    if (whole > 0 && pointContext.load() != nullptr) {
+      decode_.fill(0);
+      int count = 0;
+      if (DecodePointPackets(format_, {assembly_.data(), whole}, decode_, count, position_) &&
+          count > 0) {
+        std::copy_n(decode_.begin(), count, batch_.begin() + batchCount_);
+        batchCount_ += count;
+      }
+      // A run that starts with a pen-up ends a stroke: hand the stroke over now.
+      if (batchCount_ >= kBatchThreshold || decode_[0] < 0) FlushBatch();
+    }
+    KeepCarry(total, whole);
+  }
+
+  void DeliverEvent() {
+    std::array<int, 2> event{};
+    if (read_[1] != 0xFF) {
+      event = {122, read_[1]};  // a region was touched
+    } else if (read_[3] == 'C') {
+      event = {123, 1};
+    } else if (read_[3] == 'B') {
+      event = {123, 2};
+    } else if (read_[3] == 'E') {
+      event = {123, 3};
+    } else {
+      return;
+    }
+    // Points the pen wrote before the event reach the handler before it.
+    FlushBatch();
+    Deliver(event.data(), 2);
+  }
+
+  void FlushBatch() {
+    if (batchCount_ == 0) return;
+    Deliver(batch_.data(), batchCount_);
+    batchCount_ = 0;
+  }
+
+  void KeepCarry(std::size_t total, std::size_t whole) {
+    carry_ = total - whole;
+    std::memmove(assembly_.data(), assembly_.data() + whole, carry_);
+  }
+
+  const int format_;
+  const unsigned generation_;
+  std::size_t carry_ = 0;
+  RelativePosition position_;
+  std::array<std::uint8_t, kHidReadArea> read_{};
+  std::array<std::uint8_t, kHidReadArea> assembly_{};
+  std::array<int, kDecodeArea> decode_{};
+  std::array<int, kBatchCapacity> batch_{};
+  int batchCount_ = 0;
+};
+
+std::uint8_t Plain(std::uint8_t sub) noexcept {
+  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  return link::RunCommand(CommandBytes{kSignature, kPerform, sub});
+}
+
+// Commands whose reply carries a 32-bit little-endian number at bytes 4-7.
+std::uint8_t ReadNumber(std::uint8_t sub, unsigned int* out) noexcept {
+  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (out == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  return link::RunCommand(
+      CommandBytes{kSignature, kPerform, sub}, {}, [&](const std::uint8_t* reply, int) {
+        *out = static_cast<unsigned int>(reply[4]) | static_cast<unsigned int>(reply[5]) << 8 |
+               static_cast<unsigned int>(reply[6]) << 16 |
+               static_cast<unsigned int>(reply[7]) << 24;
+      });
+}
+
+}  // namespace
+}  // namespace vantorel::signpad
+
+using namespace vantorel;
+using namespace vantorel::signpad;
+using link::CommandBytes;
+using link::LinkIsOpen;
+
+extern "C" unsigned char VANTOREL_CALL Zelto_AddPointHandle(VantorelPointHandler handler,
+                                                            void* context) noexcept {
+  pointContext.store(context);
+  pointHandler.store(handler);
+  return VANTOREL_SUCCESS;
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
+    unsigned char format, unsigned char captureByte1, unsigned char captureByte2,
+    unsigned char captureByte3, unsigned char captureByte4, unsigned char captureByte5,
+    unsigned char captureByte6, unsigned char captureByte7) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (format > kMaxFormat) return VANTOREL_INVALID_ARGUMENT;
+  link::LinkState& state = link::State();
+  if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
+  if (state.secureHeadActive.load() != 0) return VANTOREL_SECURE_HEAD_ACTIVE;
+  if (state.encryptedEntryActive.load() != 0) return VANTOREL_ENCRYPTED_ENTRY_ACTIVE;
+
+  CommandBytes command{kSignature, kPerform, 0x10};
+  command.Byte(format).Byte(captureByte1).Byte(captureByte2).Byte(captureByte3);
+  command.Byte(captureByte4).Byte(captureByte5).Byte(captureByte6).Byte(captureByte7);
+
+  // A capture running on another thread ends with this start, whatever its answer.
+  const unsigned generation = captureGeneration.fetch_add(1) + 1;
+  state.captureActive = 0;
+  const std::uint8_t rc =
+      link::RunCommand(command, {link::Accept::Ack, link::Millis{0}},
+                       [&](const std::uint8_t*, int) { state.captureActive = 1; });
+  if (rc != VANTOREL_SUCCESS) {
+    state.captureActive = 0;
+    return rc;
+  }
+  ReceiveLoop(format, generation).Run();
+  return VANTOREL_SUCCESS;
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_ContinueCapture(void) noexcept {
+  return Plain(0x11);
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_PauseCapture(unsigned int* value) noexcept {
+  return ReadNumber(0x12, value);
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_GetPointCount(unsigned int* count) noexcept {
+  return ReadNumber(0x17, count);
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_ClearSignature(void) noexcept {
+  return Plain(0x19);
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_CalibrateDevice(void) noexcept {
+  return Plain(0x01);
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_ExitCapture(void) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  return link::RunCommand(CommandBytes{kSignature, kPerform, 0x1F}, {},
+                          [](const std::uint8_t*, int) { link::State().captureActive = 0; });
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_GetSignFormat(int formatNumber, unsigned char* buffer,
+                                                           unsigned int bufferSize,
+                                                           unsigned int* length) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (formatNumber < 1 || formatNumber > 4) return VANTOREL_INVALID_ARGUMENT;
+  // Every reply frame has at least 7 bytes; a smaller buffer could not even be judged.
+  if (buffer == nullptr || length == nullptr || bufferSize < 7) return VANTOREL_INVALID_ARGUMENT;
+  const CommandBytes command{kSignature, kPerform,
+                             static_cast<std::uint8_t>(0x20 + formatNumber - 1)};
+  return ReadIntoCallerBuffer(command, buffer, bufferSize, length);
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_SetSignFormat(int formatNumber,
+                                                           const unsigned char* data,
+                                                           unsigned int length) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (formatNumber < 1 || formatNumber > 4) return VANTOREL_INVALID_ARGUMENT;
+  // The pad's blocks are far smaller than the working buffer; a longer block is refused
+  // rather than given an allocation of the caller's choosing.
+  if (length > kSignFormatMaxData || (length != 0 && data == nullptr)) {
+    return VANTOREL_INVALID_ARGUMENT;
+  }
+  const std::uint8_t head[] = {kSignature, kPerform,
+                               static_cast<std::uint8_t>(0x30 + formatNumber - 1)};
+  return SendLargeCommand(head, {data, length}, signFormatWork);
+}

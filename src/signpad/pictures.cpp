@@ -1,0 +1,95 @@
+// Pictures: read back a rectangle of the display, show picture data, store pictures in
+// the pad, show a stored one, list them. Picture data are opaque here.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "link/command.h"
+#include "signpad/signpad_limits.h"
+#include "signpad/signpad_link.h"
+#include "vantorel.h"
+
+namespace vantorel::signpad {
+namespace {
+
+constexpr std::uint8_t kDisplay = 0x8A;
+constexpr std::uint8_t kPerform = 0x46;
+// The list reply: up to 255 two-byte entries behind the count byte, and room to spare.
+constexpr std::size_t kListReplySize = 4896;
+// The smallest reply frame: STX, length, status, XOR, sum, ETX.
+constexpr std::size_t kSmallestReply = 7;
+
+}  // namespace
+}  // namespace vantorel::signpad
+
+using namespace vantorel;
+using namespace vantorel::signpad;
+using link::CommandBytes;
+using link::LinkIsOpen;
+
+extern "C" unsigned char VANTOREL_CALL Zelto_GetPicture(int left, int top, int right, int bottom,
+                                                        unsigned char* buffer, int bufferSize,
+                                                        unsigned int* length) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
+  if (buffer == nullptr || length == nullptr || bufferSize < static_cast<int>(kSmallestReply)) {
+    return VANTOREL_INVALID_ARGUMENT;
+  }
+  CommandBytes command{kDisplay, kPerform, 0x60};
+  command.Word(left).Word(top).Word(right).Word(bottom);
+  return ReadIntoCallerBuffer(command, buffer, static_cast<std::size_t>(bufferSize), length);
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_ShowPicture(int left, int top, int right, int bottom,
+                                                         const unsigned char* data,
+                                                         unsigned int length) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
+  if (length == 0 || data == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  CommandBytes head{kDisplay, kPerform, 0x61};
+  head.Word(left).Word(top).Word(right).Word(bottom);
+  return SendLargeCommand({head.data(), head.size()}, {data, length});
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_StorePicture(unsigned char pictureNumber,
+                                                          unsigned char pictureKind,
+                                                          const unsigned char* data,
+                                                          unsigned int length) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (pictureKind > 2 || length == 0 || data == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  CommandBytes head{kDisplay, kPerform, 0x70};
+  head.Byte(pictureNumber).Byte(0).Byte(pictureKind).Byte(0);
+  return SendLargeCommand({head.data(), head.size()}, {data, length});
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_ShowStorePicture(unsigned char pictureNumber, int left,
+                                                              int top, int right,
+                                                              int bottom) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
+  CommandBytes command{kDisplay, kPerform, 0x71};
+  command.Byte(pictureNumber).Byte(0).Word(left).Word(top).Word(right).Word(bottom);
+  return link::RunCommand(command);
+}
+
+extern "C" unsigned char VANTOREL_CALL Zelto_RetrieveStorePicture(unsigned char* buffer,
+                                                                  int* count) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (buffer == nullptr || count == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  link::LinkGuard guard;
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  link::Pause(link::kCommandWait);
+  std::array<std::uint8_t, kListReplySize> reply;
+  link::ExchangeOptions options;
+  options.serialLimit = link::kReplySize;
+  const int received = link::ExchangeCommand(CommandBytes{kDisplay, kPerform, 0x72}, reply.data(),
+                                             reply.size(), options);
+  if (!link::IsAck(reply.data(), received, 0)) return link::MapReplyStatus(reply.data());
+  // Byte 4 counts two-byte entries. Only entries that arrived whole are handed on: a
+  // shortened reply must not pass the zeros of the cleared reply area off as entries.
+  const int arrived = std::max(received - 8, 0) / 2;
+  const int entries = std::min<int>(reply[4], arrived);
+  std::memcpy(buffer, reply.data() + 5, static_cast<std::size_t>(entries) * 2);
+  *count = entries * 2;
+  return VANTOREL_SUCCESS;
+}
