@@ -1,0 +1,132 @@
+// Manual card entry: one command describing the entry, then a wait of its own for the
+// terminal's answer.
+#include "cardreader/manual_entry.h"
+
+#include <array>
+#include <cstring>
+
+#include "cardreader/reading_state.h"
+#include "link/command.h"
+#include "pinpad/prompt_line.h"
+
+namespace vantorel::cardreader {
+namespace {
+
+void PutWord(std::uint8_t* out, std::int32_t value) noexcept {
+  out[0] = static_cast<std::uint8_t>(value & 0xFF);
+  out[1] = static_cast<std::uint8_t>((value / 256) & 0xFF);
+}
+
+// A data-returning entry ends on the first message longer than this, whatever its status.
+constexpr int kDataMessageMinimum = 11;
+
+// What one message read during the wait means.
+enum class Verdict { kKeepWaiting, kDone, kRefused };
+
+Verdict Judge(bool endsOnAck, const std::uint8_t* message, int count) noexcept {
+  if (endsOnAck) {
+    if (message[3] == link::kAck) return Verdict::kDone;
+  } else if (count >= kDataMessageMinimum) {
+    return Verdict::kDone;
+  }
+  if (message[3] == link::kNak) return Verdict::kRefused;
+  return Verdict::kKeepWaiting;
+}
+
+}  // namespace
+
+bool ManualEntryValuesValid(const ManualEntryRequest& r) noexcept {
+  return r.mode <= 1 && r.entryKind >= 1 && r.entryKind <= 3 && r.upperBound >= r.lowerBound &&
+         r.selector <= 3 && pinpad::PromptLineCount(r.promptLineCount) <= pinpad::kMaxPromptLines;
+}
+
+std::size_t BuildManualEntryBody(const ManualEntryRequest& r, std::uint8_t* out) noexcept {
+  const std::size_t lines = pinpad::PromptLineCount(r.promptLineCount);
+  if (lines > pinpad::kMaxPromptLines) return 0;
+  out[0] = r.mode;
+  out[1] = r.entryKind;
+  out[2] = r.upperBound;
+  out[3] = r.lowerBound;
+  out[4] = r.selector;
+  std::memcpy(out + 5, r.optionBytes, sizeof r.optionBytes);
+  PutWord(out + 21, r.value1);
+  PutWord(out + 23, r.value2);
+  PutWord(out + 25, r.value3);
+  PutWord(out + 27, r.value4);
+  out[29] = r.flagByte;
+  out[30] = static_cast<std::uint8_t>(lines);
+  out[31] = 0x00;
+  std::size_t written = 0;
+  if (!pinpad::EncodePromptLines(r.promptLines, lines, out + kManualHeaderSize,
+                                 kManualBodyCapacity - kManualHeaderSize, written)) {
+    return 0;
+  }
+  return kManualHeaderSize + written;
+}
+
+}  // namespace vantorel::cardreader
+
+using namespace vantorel;
+
+extern "C" unsigned char VANTOREL_CALL
+MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
+  link::LinkState& state = link::State();
+  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
+  if (state.secureHeadActive.load() != 0 || cardreader::ReadingClaimed().load()) {
+    return VANTOREL_SECURE_HEAD_ACTIVE;
+  }
+  if (state.captureActive.load() != 0) return VANTOREL_CAPTURE_ACTIVE;
+  if (!cardreader::ManualEntryValuesValid(request) || request.result == nullptr ||
+      request.resultLength == nullptr) {
+    return VANTOREL_INVALID_ARGUMENT;
+  }
+  std::array<std::uint8_t, cardreader::kManualBodyCapacity> body;
+  const std::size_t bodyLength = cardreader::BuildManualEntryBody(request, body.data());
+  if (bodyLength == 0) return VANTOREL_INVALID_ARGUMENT;
+  link::CommandBytes command{0x75, 0x46, 0x40};
+  command.Bytes(body.data(), bodyLength);
+
+  // The entry claims the PIN pad before its command goes out, so that no other entry starts
+  // between the state checks and the terminal's ACK; a refusal gives the claim back.
+  std::uint8_t idle = 0;
+  if (!state.pinEntryActive.compare_exchange_strong(idle, 1)) return VANTOREL_PIN_ENTRY_ACTIVE;
+  const std::uint8_t rc = link::RunCommand(command, {link::Accept::Ack, link::Millis{0}});
+  if (rc != VANTOREL_SUCCESS) {
+    state.pinEntryActive = 0;
+    return rc;
+  }
+  state.encryptedEntryActive = 0;  // a running encrypted-data entry ends here
+
+  const bool endsOnAck = cardreader::EndsOnAck(request);
+  std::array<std::uint8_t, link::kReplySize> message;
+  for (;;) {
+    if (state.pinEntryActive.load() == 0) return VANTOREL_FAILURE;  // closed meanwhile
+    int count = 0;
+    link::WithIdleLink([&] {
+      message.fill(0);
+      if (link::LinkIsOpen()) {
+        count = link::ReadMessage(message.data(), message.size(), link::kHidReplyTimeoutMs);
+      }
+    });
+    if (count > 0) {
+      switch (cardreader::Judge(endsOnAck, message.data(), count)) {
+        case cardreader::Verdict::kDone:
+          if (endsOnAck) {
+            *request.resultLength = 0;
+          } else {
+            std::memcpy(request.result, message.data(), static_cast<std::size_t>(count));
+            *request.resultLength = count;
+          }
+          state.pinEntryActive = 0;
+          return VANTOREL_SUCCESS;
+        case cardreader::Verdict::kRefused:
+          state.pinEntryActive = 0;
+          return link::MapReplyStatus(message.data());
+        case cardreader::Verdict::kKeepWaiting:
+          break;
+      }
+    }
+    link::Pause(link::kEntryPassSleep);
+  }
+}
