@@ -1,0 +1,40 @@
+// The entry wait shared by the four PIN-pad entries: the starting exchange, then passes that
+// read what the terminal sends by itself until it answers or the wait flag is cleared.
+//
+// The PIN, amount and account entries wait under pinEntryActive, the encrypted-data entry
+// under encryptedEntryActive. Starting a wait takes the other kind's flag away, so a new
+// entry supersedes a waiting one of the other kind (the terminal runs one entry at a time).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "link/command.h"
+
+namespace vantorel::pinpad {
+
+enum class WaitFlag { kPinEntry, kEncryptedEntry };
+
+using EntryMessage = std::array<std::uint8_t, link::kReplySize>;
+
+struct EntryOutcome {
+  enum class Kind {
+    kNotStarted,        // the command was refused or unanswered; no flag changed
+    kMessage,           // the terminal's data message is in the caller's buffer
+    kRefused,           // the terminal refused the entry during the wait
+    kEndedFromOutside,  // the wait flag was cleared by another thread
+  };
+  Kind kind = Kind::kNotStarted;
+  std::uint8_t code = 0;  // kNotStarted, kRefused: the return code
+  int length = 0;         // kMessage: bytes of the message (more than 10)
+};
+
+// Sends `command` (no 100 ms wait: the entry's own exchange, but holding the link so that
+// neither a polling loop nor another command's exchange interleaves with it). When the
+// terminal acknowledges, starts the wait while the link is still held and runs passes:
+// read (only while no command wants the link and this wait is still the current one),
+// judge, sleep kEntryPassSleep, look at the flag.
+EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag,
+                      EntryMessage& message) noexcept;
+
+}  // namespace vantorel::pinpad

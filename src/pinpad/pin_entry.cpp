@@ -1,0 +1,273 @@
+// The PIN-pad entries: PIN block, numeric or amount (prompt signed with the caller's key),
+// card account and encrypted data, and the cancel command.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "crypto/rsa_private_block.h"
+#include "crypto/secure_wipe.h"
+#include "link/command.h"
+#include "pinpad/entry_wait.h"
+#include "pinpad/prompt_line.h"
+#include "vantorel.h"
+
+namespace vantorel::pinpad {
+namespace {
+
+using link::CommandBytes;
+using Kind = EntryOutcome::Kind;
+
+constexpr std::uint8_t kPinPad = 0x75;
+constexpr std::uint8_t kPerform = 0x46;
+constexpr std::uint8_t kPinBlock = 0x07;
+constexpr std::uint8_t kCancel = 0x09;
+constexpr std::uint8_t kNumeric = 0x22;  // 0x23 for entry mode 2
+constexpr std::uint8_t kCardAccount = 0x24;
+constexpr std::uint8_t kEncryptedData = 0x25;
+
+// The terminal takes a body of at most this many bytes after the three command bytes.
+constexpr std::size_t kBodyLimit = 512;
+// The numeric entry's prompt message, before it is cut into pieces for the private key.
+constexpr std::size_t kMessageLimit = 256;
+constexpr std::size_t kPieceLength = 116;
+constexpr std::size_t kMaxPieces = (kMessageLimit + kPieceLength - 1) / kPieceLength;
+
+// A fixed working buffer that remembers when something did not fit.
+template <std::size_t N>
+class Body {
+ public:
+  Body& Byte(std::uint8_t b) noexcept { return Bytes(&b, 1); }
+  Body& Word(std::int32_t v) noexcept {
+    return Byte(static_cast<std::uint8_t>(v & 0xFF))
+        .Byte(static_cast<std::uint8_t>((v / 256) & 0xFF));
+  }
+  Body& Bytes(const void* data, std::size_t n) noexcept {
+    if (n > N - size_) {
+      fits_ = false;
+    } else if (n != 0) {
+      std::memcpy(bytes_.data() + size_, data, n);
+      size_ += n;
+    }
+    return *this;
+  }
+  Body& Lines(const PinEntryRequest& request) noexcept {
+    std::size_t written = 0;
+    if (fits_ && EncodePromptLines(request.promptLines, PromptLineCount(request.promptLineCount),
+                                   bytes_.data() + size_, N - size_, written)) {
+      size_ += written;
+    } else {
+      fits_ = false;
+    }
+    return *this;
+  }
+  // selector .. the byte after the line count: the part every entry shares.
+  Body& EntryFields(const PinEntryRequest& request) noexcept {
+    return Byte(request.selector)
+        .Bytes(request.optionBytes, sizeof request.optionBytes)
+        .Word(request.value1)
+        .Word(request.value2)
+        .Word(request.value3)
+        .Word(request.value4)
+        .Byte(request.flagByte)
+        .Byte(static_cast<std::uint8_t>(PromptLineCount(request.promptLineCount)))
+        .Byte(0x00)
+        .Lines(request);
+  }
+  bool Fits() const noexcept { return fits_; }
+  const std::uint8_t* data() const noexcept { return bytes_.data(); }
+  std::size_t size() const noexcept { return size_; }
+
+ private:
+  std::array<std::uint8_t, N> bytes_{};
+  std::size_t size_ = 0;
+  bool fits_ = true;
+};
+
+// Checks every entry shares after its own: the selector, the line count, and the caller's
+// output pointers (a null one would be written through when the answer comes).
+bool CommonArgumentsValid(const PinEntryRequest& request) noexcept {
+  return request.selector <= 3 && PromptLineCount(request.promptLineCount) <= kMaxPromptLines &&
+         request.result != nullptr && request.resultLength != nullptr;
+}
+
+std::uint8_t EntryStateCheck(bool testPinEntry) noexcept {
+  const auto& state = link::State();
+  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (testPinEntry && state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
+  if (state.secureHeadActive.load() != 0) return VANTOREL_SECURE_HEAD_ACTIVE;
+  if (state.captureActive.load() != 0) return VANTOREL_CAPTURE_ACTIVE;
+  return VANTOREL_SUCCESS;
+}
+
+bool IsAccountNumber(const char* text, std::size_t length) noexcept {
+  if (length == 0) return true;
+  if (length != 16) return false;
+  return std::all_of(text, text + 16, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The terminal's data bytes after the first two, without a terminator.
+void CopyAfterTwo(const PinEntryRequest& request, const EntryMessage& message, int length) {
+  const int count = length - 9;
+  std::memcpy(request.result, message.data() + 6, static_cast<std::size_t>(count));
+  *request.resultLength = count;
+}
+
+// The common tail of the entries: run it, turn its outcome into the return code.
+template <class Copy>
+std::uint8_t Run(const CommandBytes& command, WaitFlag flag, std::uint8_t endedFromOutside,
+                 Copy&& copy) noexcept {
+  EntryMessage message;
+  const EntryOutcome outcome = RunEntry(command, flag, message);
+  switch (outcome.kind) {
+    case Kind::kMessage:
+      copy(message, outcome.length);
+      return VANTOREL_SUCCESS;
+    case Kind::kEndedFromOutside:
+      return endedFromOutside;
+    case Kind::kNotStarted:
+    case Kind::kRefused:
+      break;
+  }
+  return outcome.code;
+}
+
+template <std::size_t N>
+bool Append(CommandBytes& command, const Body<N>& body) noexcept {
+  if (!body.Fits()) return false;
+  command.Bytes(body.data(), body.size());
+  return command.Fits();
+}
+
+}  // namespace
+}  // namespace vantorel::pinpad
+
+using namespace vantorel;
+using link::CommandBytes;
+using pinpad::Body;
+using pinpad::kBodyLimit;
+using pinpad::WaitFlag;
+
+extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) noexcept {
+  if (const auto rc = pinpad::EntryStateCheck(true); rc != VANTOREL_SUCCESS) return rc;
+  if (request.mode != '0' && request.mode != '1') return VANTOREL_INVALID_ARGUMENT;
+  if (request.upperBound < 4 || request.upperBound > 12) return VANTOREL_INVALID_ARGUMENT;
+  if (request.lowerBound < 4 || request.lowerBound > 12) return VANTOREL_INVALID_ARGUMENT;
+  if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;
+  if (request.accountNumber == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  const std::size_t accountLength = link::TextLength(request.accountNumber, 16);
+  if (!pinpad::IsAccountNumber(request.accountNumber, accountLength)) {
+    return VANTOREL_INVALID_ARGUMENT;
+  }
+  if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
+
+  Body<kBodyLimit> body;
+  body.Byte(request.mode).Byte(request.upperBound).Byte(request.lowerBound);
+  body.Byte(accountLength == 16 ? 1 : 0).Bytes(request.accountNumber, accountLength);
+  body.EntryFields(request);
+  CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kPinBlock};
+  if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
+
+  return pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE,
+                     [&](const pinpad::EntryMessage& message, int length) {
+                       const int count = length - 7;
+                       std::memcpy(request.result, message.data() + 4,
+                                   static_cast<std::size_t>(count));
+                       request.result[count] = 0;
+                       *request.resultLength = count;
+                     });
+}
+
+extern "C" unsigned char VANTOREL_CALL PIN_CancelPIN(void) noexcept {
+  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  // The terminal ends the pending entry with a refusal, which the waiting call reads.
+  return link::SendCommand(CommandBytes{pinpad::kPinPad, pinpad::kPerform, pinpad::kCancel});
+}
+
+extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entryMode,
+                                                              PinEntryRequest request,
+                                                              RsaPrivateKey key) noexcept {
+  if (const auto rc = pinpad::EntryStateCheck(true); rc != VANTOREL_SUCCESS) return rc;
+  if (entryMode != 1 && entryMode != 2) return VANTOREL_INVALID_ARGUMENT;
+  if (request.upperBound < 4 || request.upperBound > 20) return VANTOREL_INVALID_ARGUMENT;
+  if (request.lowerBound < 4 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
+  if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;
+  if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
+
+  Body<pinpad::kMessageLimit> message;
+  message.EntryFields(request);
+  if (!message.Fits()) return VANTOREL_INVALID_ARGUMENT;
+
+  // Each piece goes through the private key before anything is sent; the bounds travel in
+  // clear, the rest of the description only inside the processed pieces.
+  std::array<std::uint8_t, pinpad::kMaxPieces * crypto::kRsaMaxOutputLength> signedPieces;
+  std::size_t total = 0;
+  for (std::size_t offset = 0; offset < message.size(); offset += pinpad::kPieceLength) {
+    const auto pieceLength =
+        static_cast<unsigned>(std::min(pinpad::kPieceLength, message.size() - offset));
+    unsigned outputLength = 0;
+    if (crypto::RsaPrivateBlock(signedPieces.data() + total, &outputLength, message.data() + offset,
+                                pieceLength, key) != crypto::kRsaOk) {
+      crypto::SecureWipe(&key, sizeof key);
+      return VANTOREL_FAILURE;
+    }
+    total += outputLength;
+  }
+  // The record came by value: this frame holds a copy of the caller's private key, which
+  // must not outlive its use (the entry wait can last minutes).
+  crypto::SecureWipe(&key, sizeof key);
+
+  CommandBytes command{
+      pinpad::kPinPad, pinpad::kPerform,
+      static_cast<std::uint8_t>(entryMode == 1 ? pinpad::kNumeric : pinpad::kNumeric + 1)};
+  command.Byte(request.upperBound).Byte(request.lowerBound).Bytes(signedPieces.data(), total);
+  if (!command.Fits()) return VANTOREL_INVALID_ARGUMENT;
+
+  return pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE,
+                     [&](const pinpad::EntryMessage& reply, int length) {
+                       // The first data byte is the terminal's value; the digits follow, up
+                       // to its 'F' padding or the check bytes.
+                       *request.resultLength = reply[4];
+                       int n = 0;
+                       for (int i = 5; i < length - 3 && reply[i] != 0x46; ++i) {
+                         request.result[n++] = reply[i];
+                       }
+                       request.result[n] = 0;
+                     });
+}
+
+extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest request) noexcept {
+  if (const auto rc = pinpad::EntryStateCheck(true); rc != VANTOREL_SUCCESS) return rc;
+  if (request.upperBound < 12 || request.upperBound > 20) return VANTOREL_INVALID_ARGUMENT;
+  if (request.lowerBound < 12 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
+  if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;
+  if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
+
+  Body<kBodyLimit> body;
+  body.Byte(request.upperBound).Byte(request.lowerBound).EntryFields(request);
+  CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kCardAccount};
+  if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
+
+  return pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE,
+                     [&](const pinpad::EntryMessage& message, int length) {
+                       pinpad::CopyAfterTwo(request, message, length);
+                     });
+}
+
+extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMode,
+                                                            PinEntryRequest request) noexcept {
+  if (const auto rc = pinpad::EntryStateCheck(false); rc != VANTOREL_SUCCESS) return rc;
+  if (request.upperBound > 20 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
+  if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;
+  if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
+
+  Body<kBodyLimit> body;
+  body.Byte(dataMode).Byte(request.upperBound).Byte(request.lowerBound).EntryFields(request);
+  CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kEncryptedData};
+  if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
+
+  // Superseded by another entry or ended by closing: reported as success, outputs untouched.
+  return pinpad::Run(command, WaitFlag::kEncryptedEntry, VANTOREL_SUCCESS,
+                     [&](const pinpad::EntryMessage& message, int length) {
+                       pinpad::CopyAfterTwo(request, message, length);
+                     });
+}

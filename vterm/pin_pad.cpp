@@ -1,0 +1,340 @@
+#include "vterm/pin_pad.h"
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/param_build.h>
+#include <openssl/rsa.h>
+
+#include <algorithm>
+#include <memory>
+#include <span>
+
+namespace vterm {
+namespace {
+
+constexpr std::uint8_t kPinPad = 0x75;
+constexpr std::uint8_t kPerform = 0x46;
+constexpr std::uint8_t kPinBlock = 0x07;
+constexpr std::uint8_t kCancel = 0x09;
+constexpr std::uint8_t kNumeric1 = 0x22;
+constexpr std::uint8_t kNumeric2 = 0x23;
+constexpr std::uint8_t kCardAccount = 0x24;
+constexpr std::uint8_t kEncryptedData = 0x25;
+constexpr std::uint8_t kInvalidateKey = 0x84;
+
+// The numeric entry's prompt travels in 128-byte blocks: 00 00 00 len FF.. 00 piece.
+constexpr std::size_t kBlockLength = 128;
+constexpr std::size_t kMaxPiece = kBlockLength - 11;
+
+using Span = std::span<const std::uint8_t>;
+
+std::uint16_t Word(Span p, std::size_t at) {
+  return static_cast<std::uint16_t>(p[at] | (p[at + 1] << 8));
+}
+
+// selector, 16 option bytes, four words, flag, line count, 00, then exactly the lines.
+bool ParseEntryFields(Span p, PinPadEntry& entry) {
+  constexpr std::size_t kFields = 28;
+  if (p.size() < kFields || p[27] != 0x00) return false;
+  entry.selector = p[0];
+  std::copy_n(p.begin() + 1, 16, entry.optionBytes.begin());
+  for (std::size_t i = 0; i < 4; ++i) entry.values[i] = Word(p, 17 + 2 * i);
+  entry.flagByte = p[25];
+  entry.lineCount = p[26];
+  std::size_t at = kFields;
+  for (std::uint8_t i = 0; i < entry.lineCount; ++i) {
+    if (p.size() - at < 21) return false;
+    const std::size_t n = p[at + 19];
+    if (p[at] != 21 + n || p[at + 1] != 0x00 || p[at + 20] != 0x00 || p.size() - at < 21 + n) {
+      return false;
+    }
+    ShownLine line;
+    std::copy_n(p.begin() + static_cast<std::ptrdiff_t>(at + 2), 13, line.attributes.begin());
+    line.x = Word(p, at + 15);
+    line.y = Word(p, at + 17);
+    line.text.assign(p.begin() + static_cast<std::ptrdiff_t>(at + 21),
+                     p.begin() + static_cast<std::ptrdiff_t>(at + 21 + n));
+    entry.lines.push_back(std::move(line));
+    at += 21 + n;
+  }
+  return at == p.size();
+}
+
+struct PkeyFree {
+  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct CtxFree {
+  void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
+};
+struct BnFree {
+  void operator()(BIGNUM* bn) const { BN_free(bn); }
+};
+struct BldFree {
+  void operator()(OSSL_PARAM_BLD* bld) const { OSSL_PARAM_BLD_free(bld); }
+};
+struct ParamFree {
+  void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
+};
+using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
+using Ctx = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
+using Bn = std::unique_ptr<BIGNUM, BnFree>;
+
+Pkey PublicKey(const Bytes& modulus, const Bytes& exponent) {
+  Bn n(BN_bin2bn(modulus.data(), static_cast<int>(modulus.size()), nullptr));
+  Bn e(BN_bin2bn(exponent.data(), static_cast<int>(exponent.size()), nullptr));
+  std::unique_ptr<OSSL_PARAM_BLD, BldFree> bld(OSSL_PARAM_BLD_new());
+  if (!n || !e || !bld || OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) != 1 ||
+      OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) != 1) {
+    return nullptr;
+  }
+  std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(bld.get()));
+  Ctx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+  EVP_PKEY* key = nullptr;
+  if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+      EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
+    return nullptr;
+  }
+  return Pkey(key);
+}
+
+// The public-key operation on one processed piece (raw, no padding), giving the 128-byte
+// block; nullopt when OpenSSL refuses it (a value not below the modulus, for one).
+std::optional<Bytes> RecoverBlock(EVP_PKEY* key, Span piece) {
+  Ctx ctx(EVP_PKEY_CTX_new(key, nullptr));
+  if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_NO_PADDING) != 1) {
+    return std::nullopt;
+  }
+  Bytes out(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
+  std::size_t outLength = out.size();
+  if (EVP_PKEY_verify_recover(ctx.get(), out.data(), &outLength, piece.data(), piece.size()) != 1 ||
+      outLength > kBlockLength) {
+    return std::nullopt;
+  }
+  Bytes block(kBlockLength - outLength, 0x00);
+  block.insert(block.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(outLength));
+  return block;
+}
+
+// The piece inside a block, or nullopt when the block is not 00 00 00 len FF.. 00 piece.
+std::optional<Bytes> PieceOf(const Bytes& block) {
+  if (block.size() != kBlockLength || block[0] != 0 || block[1] != 0 || block[2] != 0) {
+    return std::nullopt;
+  }
+  const std::size_t length = block[3];
+  if (length > kMaxPiece) return std::nullopt;
+  const std::size_t zeroAt = kBlockLength - 1 - length;
+  for (std::size_t i = 4; i < zeroAt; ++i) {
+    if (block[i] != 0xFF) return std::nullopt;
+  }
+  if (block[zeroAt] != 0x00) return std::nullopt;
+  return Bytes(block.begin() + static_cast<std::ptrdiff_t>(zeroAt + 1), block.end());
+}
+
+Bytes Text(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
+
+Bytes DefaultAnswer(const PinPadEntry& entry) {
+  switch (entry.sub) {
+    case kPinBlock:
+      return Text("5A1F3C9E07B2D846");
+    case kNumeric1:
+    case kNumeric2:
+      return PinPadModule::NumericAnswer("125", entry.upperBound);
+    case kCardAccount:
+      return PinPadModule::TwoByteAnswer(Text("4111111111111111"));
+    default:
+      return PinPadModule::TwoByteAnswer(
+          Bytes{0x3D, 0x91, 0x0C, 0xE7, 0x52, 0x18, 0xA4, 0x6F, 0xB0, 0x2E, 0x85, 0x73});
+  }
+}
+
+}  // namespace
+
+void PinPadModule::Install(Terminal& t) {
+  terminal_ = &t;
+  auto reject = [](std::uint8_t status) { return Response::Nak(status); };
+
+  t.Register(kPinPad, kPerform, kPinBlock, [this, reject](Terminal&, const Command& c) {
+    const Span p = c.Params();
+    if (p.size() < 4 || p[3] > 1) return reject(kStatusBadParameter);
+    PinPadEntry entry;
+    entry.sub = kPinBlock;
+    entry.mode = p[0];
+    entry.upperBound = p[1];
+    entry.lowerBound = p[2];
+    std::size_t at = 4;
+    if (p[3] == 1) {
+      if (p.size() < 20) return reject(kStatusBadParameter);
+      entry.accountNumber.assign(p.begin() + 4, p.begin() + 20);
+      at = 20;
+    }
+    if (!ParseEntryFields(p.subspan(at), entry)) return reject(kStatusBadParameter);
+    return Accept(c, std::move(entry));
+  });
+  t.Register(kPinPad, kPerform, kNumeric1,
+             [this](Terminal&, const Command& c) { return NumericEntry(c); });
+  t.Register(kPinPad, kPerform, kNumeric2,
+             [this](Terminal&, const Command& c) { return NumericEntry(c); });
+  t.Register(kPinPad, kPerform, kCardAccount, [this, reject](Terminal&, const Command& c) {
+    const Span p = c.Params();
+    PinPadEntry entry;
+    entry.sub = kCardAccount;
+    if (p.size() < 2 || !ParseEntryFields(p.subspan(2), entry)) {
+      return reject(kStatusBadParameter);
+    }
+    entry.upperBound = p[0];
+    entry.lowerBound = p[1];
+    return Accept(c, std::move(entry));
+  });
+  t.Register(kPinPad, kPerform, kEncryptedData, [this, reject](Terminal&, const Command& c) {
+    const Span p = c.Params();
+    PinPadEntry entry;
+    entry.sub = kEncryptedData;
+    if (p.size() < 3 || !ParseEntryFields(p.subspan(3), entry)) {
+      return reject(kStatusBadParameter);
+    }
+    entry.mode = p[0];
+    entry.upperBound = p[1];
+    entry.lowerBound = p[2];
+    return Accept(c, std::move(entry));
+  });
+  t.Register(kPinPad, kPerform, kCancel, [this](Terminal& term, const Command&) {
+    ++cancels_;
+    if (pending_) {
+      EndPendingLocked();
+      term.Push(NakFrame(kStatusEntryCancelled));
+    }
+    // The cancel itself is not answered: the host does not read a reply to it.
+    return Response::None();
+  });
+  t.Register(kPinPad, kPerform, kInvalidateKey, [this](Terminal&, const Command&) {
+    ++keyInvalidates_;
+    return Response::Ack();
+  });
+}
+
+Response PinPadModule::NumericEntry(const Command& c) {
+  const Span p = c.Params();
+  if (p.size() < 2 || modulus_.empty()) return Response::Nak(kStatusBadSignature);
+  const Pkey key = PublicKey(modulus_, exponent_);
+  const std::size_t pieceSize = modulus_.size();
+  const Span pieces = p.subspan(2);
+  if (!key || pieces.empty() || pieces.size() % pieceSize != 0) {
+    return Response::Nak(kStatusBadSignature);
+  }
+  PinPadEntry entry;
+  entry.sub = c.Sub();
+  entry.upperBound = p[0];
+  entry.lowerBound = p[1];
+  for (std::size_t at = 0; at < pieces.size(); at += pieceSize) {
+    const auto block = RecoverBlock(key.get(), pieces.subspan(at, pieceSize));
+    const auto piece = block ? PieceOf(*block) : std::nullopt;
+    if (!piece) return Response::Nak(kStatusBadSignature);
+    entry.promptMessage.insert(entry.promptMessage.end(), piece->begin(), piece->end());
+    ++entry.pieces;
+  }
+  if (!ParseEntryFields(entry.promptMessage, entry)) return Response::Nak(kStatusBadSignature);
+  return Accept(c, std::move(entry));
+}
+
+Response PinPadModule::Accept(const Command&, PinPadEntry entry) {
+  // The pad runs one entry at a time: a new one replaces a pending one.
+  EndPendingLocked();
+  EntryScript script;
+  if (!scripts_.empty()) {
+    script = std::move(scripts_.front());
+    scripts_.pop_front();
+  }
+  if (script.kind == EntryScript::Kind::kAnswer && script.data.empty()) {
+    script.data = DefaultAnswer(entry);
+  }
+  last_ = std::move(entry);
+  ++entries_;
+  pending_ = true;
+  if (script.kind != EntryScript::Kind::kHold) {
+    Bytes message =
+        script.kind == EntryScript::Kind::kAnswer ? AckFrame(script.data) : NakFrame(script.status);
+    answerTask_ = terminal_->Schedule(script.delayMs,
+                                      [this, message = std::move(message)](Terminal& term) mutable {
+                                        pending_ = false;
+                                        answerTask_.reset();
+                                        term.Push(std::move(message));
+                                      });
+  }
+  return Response::Ack();
+}
+
+void PinPadModule::EndPendingLocked() {
+  if (answerTask_) terminal_->Cancel(*answerTask_);
+  answerTask_.reset();
+  pending_ = false;
+}
+
+void PinPadModule::Restart() {
+  EndPendingLocked();
+}
+
+void PinPadModule::ScriptNextEntry(EntryScript script) {
+  auto lock = terminal_->Lock();
+  scripts_.push_back(std::move(script));
+}
+
+void PinPadModule::ClearScripts() {
+  auto lock = terminal_->Lock();
+  scripts_.clear();
+}
+
+void PinPadModule::SetPublicKey(Bytes modulus, Bytes exponent) {
+  auto lock = terminal_->Lock();
+  const auto first = std::find_if(modulus.begin(), modulus.end(), [](auto b) { return b != 0; });
+  modulus_.assign(first, modulus.end());
+  exponent_ = std::move(exponent);
+}
+
+std::optional<PinPadEntry> PinPadModule::LastEntry() const {
+  auto lock = terminal_->Lock();
+  return last_;
+}
+
+std::vector<ShownLine> PinPadModule::Lines() const {
+  auto lock = terminal_->Lock();
+  return pending_ && last_ ? last_->lines : std::vector<ShownLine>{};
+}
+
+bool PinPadModule::EntryPending() const {
+  auto lock = terminal_->Lock();
+  return pending_;
+}
+
+int PinPadModule::EntryCount() const {
+  auto lock = terminal_->Lock();
+  return entries_;
+}
+
+int PinPadModule::CancelCount() const {
+  auto lock = terminal_->Lock();
+  return cancels_;
+}
+
+int PinPadModule::InvalidateKeyCount() const {
+  auto lock = terminal_->Lock();
+  return keyInvalidates_;
+}
+
+Bytes PinPadModule::NumericAnswer(const std::string& digits, std::size_t width) {
+  Bytes out{static_cast<std::uint8_t>(digits.size())};
+  out.insert(out.end(), digits.begin(), digits.end());
+  for (std::size_t i = digits.size(); i < width; ++i) out.push_back('F');
+  return out;
+}
+
+Bytes PinPadModule::TwoByteAnswer(const Bytes& payload) {
+  Bytes out{0x00, static_cast<std::uint8_t>(payload.size())};
+  out.insert(out.end(), payload.begin(), payload.end());
+  return out;
+}
+
+}  // namespace vterm
