@@ -185,21 +185,17 @@ void SignpadModule::Install(Terminal& t) {
   fixed(kDisplay, kPerform, 0x42, 3, [this](P p) { background_ = ColourAt(p, 0); });
   fixed(kDisplay, kPerform, 0x43, 1, [this](P p) { backgroundMode_ = p[0]; });
 
-  // Text: the length field must match the bytes that follow it.
+  // Text: the bytes behind the length field.
   t.Register(kDisplay, kPerform, 0x4F, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
-    if (p.size() < 6 || static_cast<std::size_t>(std::max(Word(p, 4), 0)) != p.size() - 6) {
-      return bad();
-    }
+    if (p.size() < 6) return bad();
     const Rect screen{0, 0, kScreenWidth - 1, kScreenHeight - 1};
     Text(Word(p, 0), Word(p, 2), p.subspan(6), screen, false);
     return Response::Ack();
   });
   t.Register(kDisplay, kPerform, 0x4E, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
-    if (p.size() < 10 || static_cast<std::size_t>(std::max(Word(p, 8), 0)) != p.size() - 10) {
-      return bad();
-    }
+    if (p.size() < 10) return bad();
     const Rect r = Normalised(RectAt(p, 0));
     Text(r.left, r.top, p.subspan(10), r, true);
     return Response::Ack();
@@ -223,8 +219,6 @@ void SignpadModule::Install(Terminal& t) {
   t.Register(kSignature, kPerform, 0x04, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
     if (p.size() < 13) return bad();
-    const int length = std::max(Word(p, 11), 0);
-    if (static_cast<std::size_t>(length) != p.size() - 13) return bad();
     Region region{p[1], p[2], Normalised(RectAt(p, 3)), Bytes(p.begin() + 13, p.end())};
     regions_[p[0]] = region;
     DrawRegion(region);
@@ -653,6 +647,11 @@ void SignpadModule::SetSignFormatBlock(int number, Bytes block) {
   auto lock = Lock();
   if (number >= 1 && number <= 4)
     signFormats_[static_cast<std::size_t>(number - 1)] = std::move(block);
+}
+
+void SignpadModule::SetPicture(std::uint8_t number, StoredPicture picture) {
+  auto lock = Lock();
+  pictures_[number] = std::move(picture);
 }
 
 void SignpadModule::SetHidLink(bool hid) {

@@ -20,6 +20,8 @@
 //   4F x y n text         text with its top left corner at (x, y)
 //   4E l t r b n text     text wrapped inside the rectangle (corners taken in any order),
 //                         cut off at its edges; byte 0x0A starts a new line
+//   The text (and region data) are the bytes behind the length field; the field itself
+//   is not checked against them.
 //   Text bytes 0x20-0x7E use the built-in font, other bytes show as a hollow box.
 //   53 80 01 level        backlight 0-200 (NAK kStatusBadParameter above)
 //   52 80                 backlight: ACK + 80 01 level
@@ -137,6 +139,7 @@ class SignpadModule : public Module {
 
   // Pictures and sign formats.
   std::map<std::uint8_t, StoredPicture> Pictures() const;
+  void SetPicture(std::uint8_t number, StoredPicture picture);
   Bytes SignFormat(int number) const;  // 1-4
   void SetSignFormatBlock(int number, Bytes block);
 
