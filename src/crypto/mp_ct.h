@@ -170,142 +170,139 @@ inline unsigned BitLength(const Limb* a) noexcept {
   return length;
 }
 
-// Adds the product x * y into the three-limb column accumulator (c0, c1, c2).
+// A column accumulator of three limbs: the low two as one wide value (the form compilers
+// turn into add/adc), the third counting the carries out of it.
 template <typename Limb>
-inline void MulAcc(Limb& c0, Limb& c1, Limb& c2, Limb x, Limb y) noexcept {
-  using Wide = typename LimbTraits<Limb>::Wide;
-  constexpr unsigned w = kLimbBits<Limb>;
-  const Wide p = static_cast<Wide>(x) * y;
-  Wide s = static_cast<Wide>(c0) + static_cast<Limb>(p);
-  c0 = static_cast<Limb>(s);
-  s = static_cast<Wide>(c1) + static_cast<Limb>(p >> w) + static_cast<Limb>(s >> w);
-  c1 = static_cast<Limb>(s);
-  c2 = static_cast<Limb>(c2 + static_cast<Limb>(s >> w));
-}
+struct Column {
+  typename LimbTraits<Limb>::Wide low = 0;
+  Limb top = 0;
+
+  void MulAdd(Limb x, Limb y) noexcept {
+    using Wide = typename LimbTraits<Limb>::Wide;
+    const Wide p = static_cast<Wide>(x) * y;
+    low += p;
+    top = static_cast<Limb>(top + static_cast<Limb>(low < p));
+  }
+  void Add(Limb x) noexcept {
+    using Wide = typename LimbTraits<Limb>::Wide;
+    low += x;
+    top = static_cast<Limb>(top + static_cast<Limb>(low < static_cast<Wide>(x)));
+  }
+  // Adds twice the other column's value.
+  void AddTwice(const Column& other) noexcept {
+    using Wide = typename LimbTraits<Limb>::Wide;
+    const Wide doubled = other.low << 1;
+    const Limb doubledTop = static_cast<Limb>(
+        (other.top << 1) | static_cast<Limb>(other.low >> (2 * kLimbBits<Limb> - 1)));
+    low += doubled;
+    top = static_cast<Limb>(top + doubledTop + static_cast<Limb>(low < doubled));
+  }
+  Limb Lowest() const noexcept { return static_cast<Limb>(low); }
+  // Emits the lowest limb and moves to the next column.
+  Limb Shift() noexcept {
+    using Wide = typename LimbTraits<Limb>::Wide;
+    const Limb out = static_cast<Limb>(low);
+    low = (low >> kLimbBits<Limb>) | (static_cast<Wide>(top) << kLimbBits<Limb>);
+    top = 0;
+    return out;
+  }
+};
 
 // Montgomery product r = a * b / R mod m, R = 2^(w N), product scanning with the reduction
 // interleaved column by column. Needs m odd, m0inv = NegInverse(m[0]), a < R and b < m (or
 // a < m and b < R); then r < m. r may be a or b.
 template <typename Limb, std::size_t N>
-inline void MontMul(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb m0inv) noexcept {
+[[gnu::noinline]] void MontMul(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb m0inv) noexcept {
   Limb u[N];
   Limb t[N];
-  Limb c0 = 0, c1 = 0, c2 = 0;
+  Column<Limb> c;
 #pragma GCC unroll 16
   for (std::size_t i = 0; i < N; ++i) {
 #pragma GCC unroll 16
     for (std::size_t j = 0; j < i; ++j) {
-      MulAcc(c0, c1, c2, a[j], b[i - j]);
-      MulAcc(c0, c1, c2, u[j], m[i - j]);
+      c.MulAdd(a[j], b[i - j]);
+      c.MulAdd(u[j], m[i - j]);
     }
-    MulAcc(c0, c1, c2, a[i], b[0]);
-    u[i] = static_cast<Limb>(c0 * m0inv);
-    MulAcc(c0, c1, c2, u[i], m[0]);  // clears c0
-    c0 = c1;
-    c1 = c2;
-    c2 = 0;
+    c.MulAdd(a[i], b[0]);
+    u[i] = static_cast<Limb>(c.Lowest() * m0inv);
+    c.MulAdd(u[i], m[0]);  // clears the lowest limb
+    c.Shift();
   }
 #pragma GCC unroll 16
   for (std::size_t i = N; i < 2 * N - 1; ++i) {
 #pragma GCC unroll 16
     for (std::size_t j = i - N + 1; j < N; ++j) {
-      MulAcc(c0, c1, c2, a[j], b[i - j]);
-      MulAcc(c0, c1, c2, u[j], m[i - j]);
+      c.MulAdd(a[j], b[i - j]);
+      c.MulAdd(u[j], m[i - j]);
     }
-    t[i - N] = c0;
-    c0 = c1;
-    c1 = c2;
-    c2 = 0;
+    t[i - N] = c.Shift();
   }
-  t[N - 1] = c0;
-  ReduceOnce<Limb, N>(r, c1, t, m);
+  t[N - 1] = c.Shift();
+  ReduceOnce<Limb, N>(r, c.Lowest(), t, m);
 }
 
-// Montgomery squaring r = a * a / R mod m: the full square with each cross product formed
-// once, then a separate reduction. Same conditions as MontMul with b = a (a < m).
+// Montgomery squaring r = a * a / R mod m, column by column like MontMul but with each
+// cross product a[i] * a[j] (i < j) formed once and doubled. Same conditions as MontMul with
+// b = a (a < m).
 template <typename Limb, std::size_t N>
-inline void MontSqr(Limb* r, const Limb* a, const Limb* m, Limb m0inv) noexcept {
-  using Wide = typename LimbTraits<Limb>::Wide;
-  constexpr unsigned w = kLimbBits<Limb>;
-  Limb t[2 * N];
-  // Cross products a[i] * a[j], i < j, column by column.
-  Limb c0 = 0, c1 = 0, c2 = 0;
-  t[0] = 0;
+[[gnu::noinline]] void MontSqr(Limb* r, const Limb* a, const Limb* m, Limb m0inv) noexcept {
+  Limb u[N];
+  Limb t[N];
+  Column<Limb> c;
 #pragma GCC unroll 32
-  for (std::size_t k = 1; k < 2 * N - 2; ++k) {
+  for (std::size_t k = 0; k < 2 * N - 1; ++k) {
+    Column<Limb> cross;
     const std::size_t lo = k < N ? 0 : k - N + 1;
 #pragma GCC unroll 16
-    for (std::size_t i = lo; 2 * i < k; ++i) MulAcc(c0, c1, c2, a[i], a[k - i]);
-    t[k] = c0;
-    c0 = c1;
-    c1 = c2;
-    c2 = 0;
+    for (std::size_t i = lo; 2 * i < k; ++i) cross.MulAdd(a[i], a[k - i]);
+    c.AddTwice(cross);
+    if (k % 2 == 0) c.MulAdd(a[k / 2], a[k / 2]);
+    if (k < N) {
+#pragma GCC unroll 16
+      for (std::size_t j = 0; j < k; ++j) c.MulAdd(u[j], m[k - j]);
+      u[k] = static_cast<Limb>(c.Lowest() * m0inv);
+      c.MulAdd(u[k], m[0]);  // clears the lowest limb
+      c.Shift();
+    } else {
+#pragma GCC unroll 16
+      for (std::size_t j = k - N + 1; j < N; ++j) c.MulAdd(u[j], m[k - j]);
+      t[k - N] = c.Shift();
+    }
   }
-  t[2 * N - 2] = c0;
-  t[2 * N - 1] = c1;
-  // Double the cross products and add the squares a[i]^2 at limb 2i.
-  Limb shiftIn = 0;
-  Limb carry = 0;
-#pragma GCC unroll 16
-  for (std::size_t i = 0; i < N; ++i) {
-    const Wide sq = static_cast<Wide>(a[i]) * a[i];
-    const Limb lo = t[2 * i], hi = t[2 * i + 1];
-    const Limb dlo = static_cast<Limb>((lo << 1) | shiftIn);
-    const Limb dhi = static_cast<Limb>((hi << 1) | (lo >> (w - 1)));
-    shiftIn = static_cast<Limb>(hi >> (w - 1));
-    Wide s = static_cast<Wide>(dlo) + static_cast<Limb>(sq) + carry;
-    t[2 * i] = static_cast<Limb>(s);
-    s = static_cast<Wide>(dhi) + static_cast<Limb>(sq >> w) + static_cast<Limb>(s >> w);
-    t[2 * i + 1] = static_cast<Limb>(s);
-    carry = static_cast<Limb>(s >> w);
-  }
-  // Montgomery reduction of the 2N-limb square, column by column.
-  Limb u[N];
-  Limb out[N];
-  c0 = 0;
-  c1 = 0;
-  c2 = 0;
-#pragma GCC unroll 16
-  for (std::size_t i = 0; i < N; ++i) {
-#pragma GCC unroll 16
-    for (std::size_t j = 0; j < i; ++j) MulAcc(c0, c1, c2, u[j], m[i - j]);
-    Wide s = static_cast<Wide>(c0) + t[i];
-    c0 = static_cast<Limb>(s);
-    s = static_cast<Wide>(c1) + static_cast<Limb>(s >> w);
-    c1 = static_cast<Limb>(s);
-    c2 = static_cast<Limb>(c2 + static_cast<Limb>(s >> w));
-    u[i] = static_cast<Limb>(c0 * m0inv);
-    MulAcc(c0, c1, c2, u[i], m[0]);
-    c0 = c1;
-    c1 = c2;
-    c2 = 0;
-  }
-#pragma GCC unroll 16
-  for (std::size_t i = N; i < 2 * N; ++i) {
-#pragma GCC unroll 16
-    for (std::size_t j = i - N + 1; j < N; ++j) MulAcc(c0, c1, c2, u[j], m[i - j]);
-    Wide s = static_cast<Wide>(c0) + t[i];
-    c0 = static_cast<Limb>(s);
-    s = static_cast<Wide>(c1) + static_cast<Limb>(s >> w);
-    c1 = static_cast<Limb>(s);
-    c2 = static_cast<Limb>(c2 + static_cast<Limb>(s >> w));
-    out[i - N] = c0;
-    c0 = c1;
-    c1 = c2;
-    c2 = 0;
-  }
-  ReduceOnce<Limb, N>(r, c0, out, m);
+  t[N - 1] = c.Shift();
+  ReduceOnce<Limb, N>(r, c.Lowest(), t, m);
 }
 
 // r = table[index] for a table of `count` entries, reading every entry so that the
-// addresses touched do not depend on the (secret) index.
+// addresses touched do not depend on the (secret) index. Rows are handled 16 bytes at a
+// time where the compiler has vector types (plain limbs otherwise).
 template <typename Limb, std::size_t N>
 inline void LookUp(Limb* r, const Limb (*table)[N], std::size_t count, Limb index) noexcept {
+#if defined(__GNUC__)
+  constexpr std::size_t kLanes = 16 / sizeof(Limb);
+  static_assert(N % kLanes == 0, "rows are whole vectors");
+  typedef Limb Vector __attribute__((vector_size(16)));
+  Vector acc[N / kLanes] = {};
+#pragma GCC unroll 32
+  for (std::size_t i = 0; i < count; ++i) {
+    const Limb mask = EqualMask<Limb>(static_cast<Limb>(i), index);
+    Vector maskVector;
+    for (std::size_t l = 0; l < kLanes; ++l) maskVector[l] = mask;
+#pragma GCC unroll 8
+    for (std::size_t v = 0; v < N / kLanes; ++v) {
+      Vector row;
+      __builtin_memcpy(&row, &table[i][v * kLanes], sizeof row);
+      acc[v] |= row & maskVector;
+    }
+  }
+  __builtin_memcpy(r, acc, sizeof acc);
+#else
   for (std::size_t j = 0; j < N; ++j) r[j] = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const Limb mask = EqualMask<Limb>(static_cast<Limb>(i), index);
     for (std::size_t j = 0; j < N; ++j) r[j] = static_cast<Limb>(r[j] | (table[i][j] & mask));
   }
+#endif
 }
 
 // a = the big-endian byte string read as a number, keeping its low `limbs` limbs' worth
