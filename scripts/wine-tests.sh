@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Runs the Windows test program under wine against the virtual terminal.
+#
+#   wine-tests.sh --exe TESTS.EXE --vterm VANTOREL-VTERM --work DIR [--arch win32|win64]
+#                 [-- extra test arguments]
+#
+# The terminal runs on the Linux side on a pseudo-terminal that the wine prefix maps to
+# COM3. Its console is fed from DIR/console.in (lines the tests append; tail forwards
+# them) and answers into DIR/console.out, which the tests read.
+#
+# Prints the test program's output and, last, "N passed, M failed". Exits non-zero when a
+# test failed or the run could not be set up.
+set -uo pipefail
+
+exe="" vterm="" work="" arch=win32
+while (($#)); do
+  case $1 in
+    --exe) exe=$2; shift 2 ;;
+    --vterm) vterm=$2; shift 2 ;;
+    --work) work=$2; shift 2 ;;
+    --arch) arch=$2; shift 2 ;;
+    --) shift; break ;;
+    *) echo "wine-tests.sh: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+[[ -f $exe && -x $vterm && -n $work ]] || {
+  echo "usage: wine-tests.sh --exe TESTS.EXE --vterm VANTOREL-VTERM --work DIR [--arch win32|win64]" >&2
+  exit 2
+}
+exe=$(realpath "$exe")
+mkdir -p "$work"
+work=$(realpath "$work")
+
+case $arch in
+  win32) loader=/usr/lib/wine/wine server=/usr/lib/wine/wineserver32 ;;
+  win64) loader=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64 ;;
+  *) echo "wine-tests.sh: --arch is win32 or win64" >&2; exit 2 ;;
+esac
+[[ -x $server ]] || server=/usr/lib/wine/wineserver
+
+# A headless wine of our own, everything inside the work directory.
+unset DISPLAY WAYLAND_DISPLAY
+export WINEARCH=$arch WINEPREFIX=$work/prefix-$arch HOME=$work/home TMPDIR=$work/tmp
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINELOADER=$loader WINESERVER=$server
+mkdir -p "$HOME" "$TMPDIR"
+
+winpath() { # a Unix path as the prefix's Z: drive sees it
+  local p=${1//\//\\}
+  printf 'Z:%s' "$p"
+}
+
+tail_pid="" vterm_pid=""
+cleanup() {
+  # wine first: a wineserver still holding the pseudo-terminal when it closes floods its
+  # output and leaves orphans behind.
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$WINESERVER" -w >/dev/null 2>&1 || true
+  [[ -n $vterm_pid ]] && kill "$vterm_pid" 2>/dev/null
+  [[ -n $tail_pid ]] && kill "$tail_pid" 2>/dev/null
+  [[ -n $vterm_pid ]] && wait "$vterm_pid" 2>/dev/null
+  [[ -n $tail_pid ]] && wait "$tail_pid" 2>/dev/null
+  rm -f "$WINEPREFIX/dosdevices/com3"
+}
+trap cleanup EXIT
+
+if [[ ! -f $WINEPREFIX/.update-timestamp ]]; then
+  echo "wine-tests: creating the $arch prefix"
+  if ! timeout 180 "$loader" wineboot -i >"$work/wineboot.log" 2>&1; then
+    echo "wine-tests: wineboot failed:"; tail -n 20 "$work/wineboot.log"
+    echo "0 passed, 1 failed"
+    exit 1
+  fi
+  "$WINESERVER" -w >/dev/null 2>&1 || true
+fi
+
+# The virtual terminal and its console files.
+: >"$work/console.in"
+: >"$work/console.out"
+rm -f "$work/console.fifo"
+mkfifo "$work/console.fifo"
+tail -n +1 -s 0.02 -f "$work/console.in" >"$work/console.fifo" &
+tail_pid=$!
+"$vterm" --link "$WINEPREFIX/dosdevices/com3" <"$work/console.fifo" >"$work/console.out" \
+  2>"$work/vterm.err" &
+vterm_pid=$!
+for _ in $(seq 100); do
+  [[ -s $work/console.out && -L $WINEPREFIX/dosdevices/com3 ]] && break
+  sleep 0.05
+done
+if [[ ! -L $WINEPREFIX/dosdevices/com3 ]]; then
+  echo "wine-tests: the virtual terminal did not start:"; cat "$work/vterm.err"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+echo "wine-tests: COM3 -> $(head -n1 "$work/console.out") ($arch)"
+
+export VANTOREL_VTERM_COMMANDS VANTOREL_VTERM_REPLIES
+VANTOREL_VTERM_COMMANDS=$(winpath "$work/console.in")
+VANTOREL_VTERM_REPLIES=$(winpath "$work/console.out")
+rm -f "$work/results.xml"
+(cd "$(dirname "$exe")" && timeout 600 "$loader" "$exe" --gtest_color=no \
+  --gtest_output="xml:$(winpath "$work/results.xml")" "$@")
+status=$?
+
+total=0 failed=0
+if [[ -f $work/results.xml ]]; then
+  header=$(grep -m1 '<testsuites' "$work/results.xml")
+  total=$(sed -n 's/.* tests="\([0-9]*\)".*/\1/p' <<<"$header")
+  failed=$(sed -n 's/.* failures="\([0-9]*\)".*/\1/p' <<<"$header")
+  disabled=$(sed -n 's/.* disabled="\([0-9]*\)".*/\1/p' <<<"$header")
+  total=$((total - ${disabled:-0}))
+fi
+if ((status != 0 && failed == 0)); then
+  # The program died or hung: whatever did not report counts as failed.
+  echo "wine-tests: the test program ended with status $status"
+  failed=$((total > 0 ? total : 1))
+  total=$failed
+fi
+echo "$((total - failed)) passed, $failed failed"
+((failed == 0))
