@@ -60,9 +60,10 @@ class HidFrontEnd : public vantorel::link::HidBackend {
   int ReadReport(std::uint8_t* report, std::size_t capacity, int timeoutMs) override;
 
   // The bus.
-  void Unplug();  // also "hang up": the open handle dies
+  void Unplug();  // the open handle dies; Open() fails until Plug()
   void Plug();
-  bool Plugged() const;  // false during a restart too
+  void Hangup() { Unplug(); }  // the same, named like PtyFrontEnd's
+  bool Plugged() const;        // false during a restart too
   bool IsOpen() const;
   int OpenCount() const;  // successful Open() calls
   void SetDiscardOnOpen(bool discard);

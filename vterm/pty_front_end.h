@@ -29,8 +29,9 @@ class PtyFrontEnd {
   // The slave device path for the host to open.
   const std::string& Path() const { return path_; }
   // The port vanishes: the master is closed, so the host's reads and writes fail from now
-  // on; later output of the terminal is dropped. Returns once the master is closed. Do not
-  // call from a terminal handler or sink.
+  // on; later output of the terminal is dropped. Returns once the master is closed (from
+  // the front end's own thread, e.g. in a handler fed by it: at once, closed right after).
+  // Do not call it from a handler running on the terminal's timer thread.
   void Hangup();
   bool HungUp() const;
   // Bytes written to the master so far (what the host was sent).

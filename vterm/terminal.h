@@ -21,6 +21,8 @@
 // Output is one ordered stream: a message waits for every earlier one, so a late reply
 // (Misbehave) also holds back what follows it, as a busy terminal would.
 //
+// Lifetime: a front end holds a reference to its terminal; destroy it first.
+//
 // Device families live in Modules (device.h for the device commands); each registers its
 // handlers in Install() and keeps its own state under the terminal's lock.
 #pragma once
