@@ -36,6 +36,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vterm/terminal.h"
@@ -68,6 +69,26 @@ struct ManualEntryOutcome {
   Bytes data;
   std::uint8_t status = 0xE8;
   int delayMs = kManualAnswerDelayMs;
+
+  static ManualEntryOutcome Of(Kind kind, Bytes data = {}, std::uint8_t status = 0xE8,
+                               int delayMs = kManualAnswerDelayMs) {
+    ManualEntryOutcome o;
+    o.kind = kind;
+    o.data = std::move(data);
+    o.status = status;
+    o.delayMs = delayMs;
+    return o;
+  }
+  static ManualEntryOutcome Data(Bytes data) { return Of(Kind::kData, std::move(data)); }
+  static ManualEntryOutcome Message(Bytes wire) { return Of(Kind::kMessage, std::move(wire)); }
+  static ManualEntryOutcome Ack(int delayMs = kManualAnswerDelayMs) {
+    return Of(Kind::kAck, {}, 0, delayMs);
+  }
+  static ManualEntryOutcome Refuse(std::uint8_t status) { return Of(Kind::kRefuse, {}, status); }
+  static ManualEntryOutcome RefuseCommand(std::uint8_t status) {
+    return Of(Kind::kRefuseCommand, {}, status);
+  }
+  static ManualEntryOutcome Silent() { return Of(Kind::kSilent); }
 };
 
 struct ManualPromptLine {
