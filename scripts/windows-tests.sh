@@ -70,17 +70,17 @@ fi
 
 # ---- Builds -------------------------------------------------------------------------------
 cross_build() { # DIR TOOLCHAIN
+  mkdir -p "$1"
   cmake -S "$root" -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" \
     -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF -DVANTOREL_WINDOWS_TESTS=ON \
-    >"$1.configure.log" 2>&1 &&
-    cmake --build "$1" -j2 >"$1.build.log" 2>&1
+    >"$1/configure.log" 2>&1 &&
+    cmake --build "$1" -j2 >"$1/build.log" 2>&1
 }
-mkdir -p "$root/build-win32"
 echo "windows-tests: cross-building the 32-bit DLL and test program"
 if ! cross_build "$root/build-win32" toolchain-mingw-i686.cmake; then
-  grep -E 'error|undefined' "$root/build-win32.build.log" "$root/build-win32.configure.log" |
+  grep -E 'error|undefined' "$root/build-win32/build.log" "$root/build-win32/configure.log" |
     head -n 30
-  abort "the 32-bit cross build failed (build-win32.build.log)"
+  abort "the 32-bit cross build failed (build-win32/build.log)"
 fi
 
 if "$root/scripts/check-dll-exports.sh" "$root/build-win32/vantorel.dll" i686-w64-mingw32-objdump; then
@@ -94,8 +94,8 @@ if [[ $arch == win64 ]]; then
   suite_dir=$root/build-win64
   echo "windows-tests: cross-building the 64-bit DLL and test program"
   if ! cross_build "$root/build-win64" toolchain-mingw-x86_64.cmake; then
-    grep -E 'error|undefined' "$root/build-win64.build.log" | head -n 30
-    abort "the 64-bit cross build failed (build-win64.build.log)"
+    grep -E 'error|undefined' "$root/build-win64/build.log" | head -n 30
+    abort "the 64-bit cross build failed (build-win64/build.log)"
   fi
   if "$root/scripts/check-dll-exports.sh" "$root/build-win64/vantorel.dll" x86_64-w64-mingw32-objdump; then
     passed=$((passed + 1))
@@ -107,11 +107,12 @@ fi
 # The virtual terminal is a Linux program; only it is built on the host side.
 host=$root/build-win32-host
 echo "windows-tests: building the virtual terminal"
+mkdir -p "$host"
 if ! { cmake -S "$root" -B "$host" -G Ninja -DVANTOREL_TESTS=OFF -DVANTOREL_WERROR=OFF \
-  >"$host.configure.log" 2>&1 &&
-  cmake --build "$host" -j2 --target vantorel-vterm >"$host.build.log" 2>&1; }; then
-  grep -E 'error' "$host.build.log" | head -n 20
-  abort "the virtual terminal did not build ($host.build.log)"
+  >"$host/configure.log" 2>&1 &&
+  cmake --build "$host" -j2 --target vantorel-vterm >"$host/build.log" 2>&1; }; then
+  grep -E 'error' "$host/build.log" | head -n 20
+  abort "the virtual terminal did not build ($host/build.log)"
 fi
 
 # ---- The suite under wine -------------------------------------------------------------------
