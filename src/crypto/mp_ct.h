@@ -177,16 +177,37 @@ struct Column {
   typename LimbTraits<Limb>::Wide low = 0;
   Limb top = 0;
 
+  // The carry tests below are compiled to add/adc/setc by optimising compilers (checked
+  // under valgrind, see bench/crypto_ctgrind.cpp); without optimisation a wide comparison may
+  // become a jump, so unoptimised builds take carries from shifts instead.
   void MulAdd(Limb x, Limb y) noexcept {
     using Wide = typename LimbTraits<Limb>::Wide;
     const Wide p = static_cast<Wide>(x) * y;
+#if defined(__OPTIMIZE__)
     low += p;
     top = static_cast<Limb>(top + static_cast<Limb>(low < p));
+#else
+    AddLimbs(static_cast<Limb>(p), static_cast<Limb>(p >> kLimbBits<Limb>), 0);
+#endif
   }
   void Add(Limb x) noexcept {
+#if defined(__OPTIMIZE__)
     using Wide = typename LimbTraits<Limb>::Wide;
     low += x;
     top = static_cast<Limb>(top + static_cast<Limb>(low < static_cast<Wide>(x)));
+#else
+    AddLimbs(x, 0, 0);
+#endif
+  }
+  // (top, low) += (x2, x1, x0), carries from shifts only.
+  void AddLimbs(Limb x0, Limb x1, Limb x2) noexcept {
+    using Wide = typename LimbTraits<Limb>::Wide;
+    constexpr unsigned w = kLimbBits<Limb>;
+    const Wide s0 = static_cast<Wide>(static_cast<Limb>(low)) + x0;
+    const Wide s1 =
+        static_cast<Wide>(static_cast<Limb>(low >> w)) + x1 + static_cast<Limb>(s0 >> w);
+    low = (static_cast<Wide>(static_cast<Limb>(s1)) << w) | static_cast<Limb>(s0);
+    top = static_cast<Limb>(top + x2 + static_cast<Limb>(s1 >> w));
   }
   // Adds twice the other column's value.
   void AddTwice(const Column& other) noexcept {
@@ -194,10 +215,16 @@ struct Column {
     const Wide doubled = other.low << 1;
     const Limb doubledTop = static_cast<Limb>(
         (other.top << 1) | static_cast<Limb>(other.low >> (2 * kLimbBits<Limb> - 1)));
+#if defined(__OPTIMIZE__)
     low += doubled;
     top = static_cast<Limb>(top + doubledTop + static_cast<Limb>(low < doubled));
+#else
+    AddLimbs(static_cast<Limb>(doubled), static_cast<Limb>(doubled >> kLimbBits<Limb>), doubledTop);
+#endif
   }
-  Limb Lowest() const noexcept { return static_cast<Limb>(low); }
+  Limb Lowest() const noexcept {
+    return static_cast<Limb>(low);
+  }
   // Emits the lowest limb and moves to the next column.
   Limb Shift() noexcept {
     using Wide = typename LimbTraits<Limb>::Wide;
@@ -212,7 +239,8 @@ struct Column {
 // interleaved column by column. Needs m odd, m0inv = NegInverse(m[0]), a < R and b < m (or
 // a < m and b < R); then r < m. r may be a or b.
 template <typename Limb, std::size_t N>
-[[gnu::noinline]] void MontMul(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb m0inv) noexcept {
+[[gnu::noinline]] void MontMul(Limb* r, const Limb* a, const Limb* b, const Limb* m,
+                               Limb m0inv) noexcept {
   Limb u[N];
   Limb t[N];
   Column<Limb> c;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "crypto/mp_ct.h"
@@ -19,6 +20,13 @@ using testing::BnCtx;
 using testing::NewBn;
 
 constexpr std::size_t kBytes = 64;
+
+std::string HexOf(const BIGNUM* bn) {
+  char* hex = BN_bn2hex(bn);
+  std::string out(hex);
+  OPENSSL_free(hex);
+  return out;
+}
 
 template <typename Limb>
 class CryptoMp : public ::testing::Test {
@@ -94,7 +102,7 @@ TYPED_TEST(CryptoMp, MontgomeryProductsMatchOpenSsl) {
   Bn r = NewBn(), rInv = NewBn(), want = NewBn();
   BN_set_bit(r.get(), 512);
   for (const Bn& m : this->Moduli()) {
-    SCOPED_TRACE(BN_bn2hex(m.get()));
+    SCOPED_TRACE(HexOf(m.get()));
     ASSERT_NE(BN_mod_inverse(rInv.get(), r.get(), m.get(), this->ctx_.get()), nullptr);
     const auto mm = this->FromBn(m.get());
     const Limb m0inv = NegInverse<Limb>(mm[0]);
@@ -125,7 +133,7 @@ TYPED_TEST(CryptoMp, ModularAddSubDoubleAtTheEdges) {
   constexpr std::size_t N = TestFixture::N;
   Bn want = NewBn();
   for (const Bn& m : this->Moduli()) {
-    SCOPED_TRACE(BN_bn2hex(m.get()));
+    SCOPED_TRACE(HexOf(m.get()));
     const auto mm = this->FromBn(m.get());
     for (const Bn& a : this->Operands(m.get())) {
       const auto aa = this->FromBn(a.get());
