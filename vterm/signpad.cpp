@@ -22,6 +22,7 @@ constexpr int kMaxBacklight = 200;
 constexpr int kPadRange = 1024;
 constexpr int kMaxMove = 511;
 constexpr Rgb kWhite{255, 255, 255};
+constexpr int kSerialQuietMs = 800;
 
 // A signed 16-bit coordinate, low byte first.
 int Word(std::span<const std::uint8_t> p, std::size_t at) {
@@ -144,12 +145,21 @@ void SignpadModule::Restart() {
 
 void SignpadModule::Install(Terminal& t) {
   terminal_ = &t;
+  // Every pad command holds the pen back for a moment over serial (see HoldPen).
+  const auto reg = [this, &t](std::uint8_t cls, std::uint8_t fn, std::uint8_t sub,
+                              Terminal::Handler handler) {
+    t.Register(cls, fn, sub, [this, handler](Terminal& term, const Command& c) {
+      Response response = handler(term, c);
+      HoldPen();
+      return response;
+    });
+  };
   using P = std::span<const std::uint8_t>;
   const auto bad = [] { return Response::Nak(kStatusBadParameter); };
   // Registers a display command that takes exactly `size` parameter bytes.
-  const auto fixed = [&](std::uint8_t cls, std::uint8_t fn, std::uint8_t sub, std::size_t size,
-                         std::function<void(P)> apply) {
-    t.Register(cls, fn, sub, [size, apply](Terminal&, const Command& c) {
+  const auto fixed = [&reg](std::uint8_t cls, std::uint8_t fn, std::uint8_t sub, std::size_t size,
+                            std::function<void(P)> apply) {
+    reg(cls, fn, sub, [size, apply](Terminal&, const Command& c) {
       if (c.Params().size() != size) return Response::Nak(kStatusBadParameter);
       apply(c.Params());
       return Response::Ack();
@@ -186,14 +196,14 @@ void SignpadModule::Install(Terminal& t) {
   fixed(kDisplay, kPerform, 0x43, 1, [this](P p) { backgroundMode_ = p[0]; });
 
   // Text: the bytes behind the length field.
-  t.Register(kDisplay, kPerform, 0x4F, [this, bad](Terminal&, const Command& c) {
+  reg(kDisplay, kPerform, 0x4F, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
     if (p.size() < 6) return bad();
     const Rect screen{0, 0, kScreenWidth - 1, kScreenHeight - 1};
     Text(Word(p, 0), Word(p, 2), p.subspan(6), screen, false);
     return Response::Ack();
   });
-  t.Register(kDisplay, kPerform, 0x4E, [this, bad](Terminal&, const Command& c) {
+  reg(kDisplay, kPerform, 0x4E, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
     if (p.size() < 10) return bad();
     const Rect r = Normalised(RectAt(p, 0));
@@ -201,13 +211,13 @@ void SignpadModule::Install(Terminal& t) {
     return Response::Ack();
   });
 
-  t.Register(kDisplay, kWrite, 0x80, [this, bad](Terminal&, const Command& c) {
+  reg(kDisplay, kWrite, 0x80, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
     if (p.size() != 2 || p[0] != 0x01 || p[1] > kMaxBacklight) return bad();
     backlight_ = p[1];
     return Response::Ack();
   });
-  t.Register(kDisplay, kRead, 0x80, [this](Terminal&, const Command&) {
+  reg(kDisplay, kRead, 0x80, [this](Terminal&, const Command&) {
     return Response::Ack(Bytes{0x80, 0x01, static_cast<std::uint8_t>(backlight_)});
   });
 
@@ -216,7 +226,7 @@ void SignpadModule::Install(Terminal& t) {
     const Rect screen{0, 0, kScreenWidth - 1, kScreenHeight - 1};
     clip_ = p[8] == 1 ? screen : Intersect(Normalised(RectAt(p, 0)), screen);
   });
-  t.Register(kSignature, kPerform, 0x04, [this, bad](Terminal&, const Command& c) {
+  reg(kSignature, kPerform, 0x04, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
     if (p.size() < 13) return bad();
     Region region{p[1], p[2], Normalised(RectAt(p, 3)), Bytes(p.begin() + 13, p.end())};
@@ -226,7 +236,7 @@ void SignpadModule::Install(Terminal& t) {
   });
 
   // Pictures.
-  t.Register(kDisplay, kPerform, 0x60, [this, bad](Terminal&, const Command& c) {
+  reg(kDisplay, kPerform, 0x60, [this, bad](Terminal&, const Command& c) {
     if (c.Params().size() != 8) return bad();
     const Rect r = Normalised(RectAt(c.Params(), 0));
     Bytes pixels;
@@ -240,7 +250,7 @@ void SignpadModule::Install(Terminal& t) {
     }
     return Response::Ack(std::move(pixels));
   });
-  t.Register(kDisplay, kPerform, 0x61, [this, bad](Terminal&, const Command& c) {
+  reg(kDisplay, kPerform, 0x61, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
     if (p.size() < 9) return bad();
     const Rect r = Normalised(RectAt(p, 0));
@@ -252,7 +262,7 @@ void SignpadModule::Install(Terminal& t) {
     }
     return Response::Ack();
   });
-  t.Register(kDisplay, kPerform, 0x70, [this, bad](Terminal&, const Command& c) {
+  reg(kDisplay, kPerform, 0x70, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
     if (p.size() < 8 || p[1] != 0 || p[2] > 2 || p[3] != 0) return bad();
     const int width = p[4] | (p[5] << 8);
@@ -264,7 +274,7 @@ void SignpadModule::Install(Terminal& t) {
     pictures_[p[0]] = StoredPicture{p[2], width, height, Bytes(p.begin() + 8, p.end())};
     return Response::Ack();
   });
-  t.Register(kDisplay, kPerform, 0x71, [this, bad](Terminal&, const Command& c) {
+  reg(kDisplay, kPerform, 0x71, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
     if (p.size() != 10 || p[1] != 0) return bad();
     const auto it = pictures_.find(p[0]);
@@ -279,22 +289,22 @@ void SignpadModule::Install(Terminal& t) {
     }
     return Response::Ack();
   });
-  t.Register(kDisplay, kPerform, 0x72, [this](Terminal&, const Command&) {
+  reg(kDisplay, kPerform, 0x72, [this](Terminal&, const Command&) {
     Bytes list{static_cast<std::uint8_t>(pictures_.size())};
     for (const auto& [number, picture] : pictures_) list.insert(list.end(), {number, picture.kind});
     return Response::Ack(std::move(list));
   });
 
   // Signature.
-  const auto ackOnly = [&](std::uint8_t sub, std::function<void()> apply) {
-    t.Register(kSignature, kPerform, sub, [apply](Terminal&, const Command& c) {
+  const auto ackOnly = [&reg](std::uint8_t sub, std::function<void()> apply) {
+    reg(kSignature, kPerform, sub, [apply](Terminal&, const Command& c) {
       if (!c.Params().empty()) return Response::Nak(kStatusBadParameter);
       apply();
       return Response::Ack();
     });
   };
   ackOnly(0x01, [] {});
-  t.Register(kSignature, kPerform, 0x10, [this, bad](Terminal&, const Command& c) {
+  reg(kSignature, kPerform, 0x10, [this, bad](Terminal&, const Command& c) {
     const P p = c.Params();
     if (p.size() != 8) return bad();
     StopStream();
@@ -314,16 +324,16 @@ void SignpadModule::Install(Terminal& t) {
   });
   ackOnly(0x11, [this] {
     paused_ = false;
-    if (capturing_ && streamAt_ < stream_.size() && !tick_) ScheduleTick(timing_.intervalMs);
+    if (capturing_ && streamAt_ < stream_.size()) ScheduleTick(timing_.intervalMs);
   });
-  t.Register(kSignature, kPerform, 0x12, [this, bad](Terminal&, const Command& c) {
+  reg(kSignature, kPerform, 0x12, [this, bad](Terminal&, const Command& c) {
     if (!c.Params().empty()) return bad();
     paused_ = true;
     if (tick_) terminal_->Cancel(*tick_);
     tick_.reset();
     return Response::Ack(LittleEndian32(pointCount_));
   });
-  t.Register(kSignature, kPerform, 0x17, [this, bad](Terminal&, const Command& c) {
+  reg(kSignature, kPerform, 0x17, [this, bad](Terminal&, const Command& c) {
     if (!c.Params().empty()) return bad();
     return Response::Ack(LittleEndian32(pointCount_));
   });
@@ -340,16 +350,16 @@ void SignpadModule::Install(Terminal& t) {
     StopStream();
   });
   for (std::uint8_t n = 0; n < 4; ++n) {
-    t.Register(kSignature, kPerform, static_cast<std::uint8_t>(0x20 + n),
-               [this, n](Terminal&, const Command& c) {
-                 if (!c.Params().empty()) return Response::Nak(kStatusBadParameter);
-                 return Response::Ack(signFormats_[n]);
-               });
-    t.Register(kSignature, kPerform, static_cast<std::uint8_t>(0x30 + n),
-               [this, n](Terminal&, const Command& c) {
-                 signFormats_[n].assign(c.Params().begin(), c.Params().end());
-                 return Response::Ack();
-               });
+    reg(kSignature, kPerform, static_cast<std::uint8_t>(0x20 + n),
+        [this, n](Terminal&, const Command& c) {
+          if (!c.Params().empty()) return Response::Nak(kStatusBadParameter);
+          return Response::Ack(signFormats_[n]);
+        });
+    reg(kSignature, kPerform, static_cast<std::uint8_t>(0x30 + n),
+        [this, n](Terminal&, const Command& c) {
+          signFormats_[n].assign(c.Params().begin(), c.Params().end());
+          return Response::Ack();
+        });
   }
 }
 
@@ -528,6 +538,7 @@ void SignpadModule::Ink(PenPoint from, PenPoint to) {
 
 void SignpadModule::ScheduleTick(int delayMs) {
   if (tick_) terminal_->Cancel(*tick_);
+  tickDue_ = Clock::now() + std::chrono::milliseconds(std::max(delayMs, 0));
   tick_ = terminal_->Schedule(std::max(delayMs, 0), [this](Terminal&) {
     tick_.reset();
     Tick();
@@ -538,7 +549,15 @@ void SignpadModule::Tick() {
   if (!capturing_ || paused_ || streamAt_ >= stream_.size()) return;
   const std::size_t packets =
       static_cast<std::size_t>(std::clamp(timing_.packetsPerMessage, 1, 12));
-  const std::size_t end = std::min(stream_.size(), streamAt_ + packets * 5);
+  std::size_t end = std::min(stream_.size(), streamAt_ + packets * 5);
+  // A lifted pen is news of its own: a pen-up opens a message, so a host hears at once
+  // that a stroke ended.
+  for (std::size_t at = streamAt_ + 5; at < end; at += 5) {
+    if (inkPoints_[at / 5].x < 0) {
+      end = at;
+      break;
+    }
+  }
   Bytes message(stream_.begin() + static_cast<std::ptrdiff_t>(streamAt_),
                 stream_.begin() + static_cast<std::ptrdiff_t>(end));
   for (std::size_t at = streamAt_; at < end; at += 5) {
@@ -554,6 +573,15 @@ void SignpadModule::Tick() {
   streamAt_ = end;
   terminal_->Push(std::move(message));
   if (streamAt_ < stream_.size()) ScheduleTick(timing_.intervalMs);
+}
+
+// A serial host reads a reply until the line stays silent for a while; pen packets right
+// behind the reply would run into it. So after answering, the pen waits that long.
+void SignpadModule::HoldPen() {
+  if (hid_ || !capturing_ || !tick_) return;
+  if (tickDue_ < Clock::now() + std::chrono::milliseconds(kSerialQuietMs)) {
+    ScheduleTick(kSerialQuietMs);
+  }
 }
 
 void SignpadModule::StopStream() {

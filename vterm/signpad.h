@@ -53,13 +53,16 @@
 // The pen. Strokes are lists of points in pad coordinates (0-1023 each way); Write()
 // queues them. While a capture runs and is not paused, the pen sends one message every
 // PenTiming::intervalMs holding the next PenTiming::packetsPerMessage packets: each stroke
-// as its points, then a pen-up packet. Packet statuses by the format given at start:
-// 1: 9C / 8C absolute; 4: 90 / 80 absolute; 2: 90 / 80 with each field the move from the
-// previous point (10-bit two's complement; a pen-up puts the origin back at (0, 0), moves
-// above 511 are split into several packets, each one a point); 0, 3, 5: B0 / A0 absolute,
+// as its points, then a pen-up packet, which always starts a message of its own. Packet statuses by
+// the format given at start: 1: 9C / 8C absolute; 4: 90 / 80 absolute; 2: 90 / 80 with each field
+// the move from the previous point (10-bit two's complement; a pen-up puts the origin back at (0,
+// 0), moves above 511 are split into several packets, each one a point); 0, 3, 5: B0 / A0 absolute,
 // a layout this pad does not share with any host. A capture's first packet leaves
 // PenTiming::startDelayMs after the start was answered, or at once when strokes come later.
 // Pause stops the stream until continue; exit and a restart drop what is still queued.
+// Over serial the pen keeps quiet for 800 ms after the pad answers one of its commands, so
+// that its packets do not run into the reply the host is still reading; packets already
+// sent while the host waited to write a command still would (keep the pen still then).
 // Over HID (SetHidLink) touches of regions and the keys leave as 4-byte messages:
 // 7A id 00 00, and 7A FF 00 key ('C', 'B', 'E').
 #pragma once
@@ -96,7 +99,7 @@ using Stroke = std::vector<PenPoint>;
 struct PenTiming {
   int intervalMs = 20;
   int packetsPerMessage = 2;  // at most 12: an HID pen message stays within one report run
-  int startDelayMs = 700;     // lets a serial host finish reading the start's answer
+  int startDelayMs = 800;     // lets a serial host finish reading the start's answer
 };
 
 struct Rect {
@@ -182,6 +185,7 @@ class SignpadModule : public Module {
   void ScheduleTick(int delayMs);
   void Tick();
   void StopStream();
+  void HoldPen();
 
   Terminal* terminal_ = nullptr;
   std::vector<Rgb> screen_;
@@ -211,6 +215,7 @@ class SignpadModule : public Module {
   Bytes stream_;                            // encoded packets still to send
   std::size_t streamAt_ = 0;
   std::optional<std::uint64_t> tick_;
+  Clock::time_point tickDue_;
   std::vector<PenPoint> inkPoints_;  // per packet of stream_, pen-ups as (-1, -1)
   std::optional<PenPoint> lastInk_;
   Clock::time_point startedAt_;
