@@ -91,6 +91,10 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   // between the state checks and the terminal's ACK; a refusal gives the claim back.
   std::uint8_t idle = 0;
   if (!state.pinEntryActive.compare_exchange_strong(idle, 1)) return VANTOREL_PIN_ENTRY_ACTIVE;
+  if (state.secureHeadActive.load() != 0 || cardreader::ReadingClaimed().load()) {
+    state.pinEntryActive = 0;  // an enable claimed the reader meanwhile
+    return VANTOREL_SECURE_HEAD_ACTIVE;
+  }
   const std::uint8_t rc = link::RunCommand(command, {link::Accept::Ack, link::Millis{0}});
   if (rc != VANTOREL_SUCCESS) {
     state.pinEntryActive = 0;

@@ -134,6 +134,8 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
     return VANTOREL_SECURE_HEAD_ACTIVE;
   }
   cardreader::ClaimRelease release;
+  // A manual entry claims the PIN pad the same way; whichever claimed second sees the other.
+  if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
   const unsigned disables = cardreader::DisableCount().load();
 
   // The switch-on goes out at once: no wait before the first command.
