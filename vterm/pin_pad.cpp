@@ -325,8 +325,12 @@ int PinPadModule::InvalidateKeyCount() const {
 }
 
 Bytes PinPadModule::NumericAnswer(const std::string& digits, std::size_t width) {
-  Bytes out{static_cast<std::uint8_t>(digits.size())};
-  out.insert(out.end(), digits.begin(), digits.end());
+  // Built by push_back: g++ 12 at -O2 misreads an insert into a one-byte vector as an
+  // out-of-bounds copy (-Warray-bounds).
+  Bytes out;
+  out.reserve(1 + std::max(digits.size(), width));
+  out.push_back(static_cast<std::uint8_t>(digits.size()));
+  for (char c : digits) out.push_back(static_cast<std::uint8_t>(c));
   for (std::size_t i = digits.size(); i < width; ++i) out.push_back('F');
   return out;
 }
