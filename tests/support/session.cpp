@@ -10,6 +10,9 @@ Session::Session(Transport transport) : transport_(transport) {
   if (serial()) {
     pty_ = std::make_unique<vterm::PtyFrontEnd>(terminal_);
     Brixa_MapPort(kPort, pty_->Path().c_str());
+  } else if (transport == Transport::kUhid) {
+    // The library keeps its system backend: it finds the device through hidraw.
+    uhid_ = std::make_unique<vterm::UhidFrontEnd>(terminal_);
   } else {
     hid_ = std::make_unique<vterm::HidFrontEnd>(terminal_);
     vantorel::link::TheHidDevice().UseBackend(hid_.get());
@@ -20,7 +23,7 @@ Session::~Session() {
   Brixa_Close();
   if (serial()) {
     Brixa_MapPort(kPort, nullptr);
-  } else {
+  } else if (hid_) {
     vantorel::link::TheHidDevice().UseBackend(nullptr);
   }
 }
@@ -48,10 +51,19 @@ void Session::Clear() {
   terminal_.ClearFrames();
   terminal_.ClearSent();
   if (hid_) hid_->ClearReports();
+  if (uhid_) uhid_->ClearReports();
 }
 
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
-  return info.param == Transport::kSerial ? "Serial" : "Hid";
+  switch (info.param) {
+    case Transport::kSerial:
+      return "Serial";
+    case Transport::kHid:
+      return "Hid";
+    case Transport::kUhid:
+      return "Uhid";
+  }
+  return "Unknown";
 }
 
 }  // namespace support

@@ -14,12 +14,15 @@
 #include "vterm/hid_front_end.h"
 #include "vterm/pty_front_end.h"
 #include "vterm/terminal.h"
+#include "vterm/uhid_front_end.h"
 
 namespace support {
 
 using vterm::Bytes;
 
-enum class Transport { kSerial, kHid };
+// kUhid: the terminal as a kernel HID device (/dev/uhid), reached through the library's own
+// hidraw backend; only inside the test VM (tests/vm).
+enum class Transport { kSerial, kHid, kUhid };
 
 // The COM port number the serial session maps to its pseudo-terminal.
 inline constexpr int kPort = 3;
@@ -37,6 +40,7 @@ class Session {
   // Null on the other transport.
   vterm::PtyFrontEnd* pty() { return pty_.get(); }
   vterm::HidFrontEnd* hid() { return hid_.get(); }
+  vterm::UhidFrontEnd* uhid() { return uhid_.get(); }
 
   // Opens the library's connection (9600 8N1 over serial), then forgets the handshake
   // frames so that a test sees only its own commands.
@@ -55,6 +59,7 @@ class Session {
   vterm::Terminal terminal_;
   std::unique_ptr<vterm::PtyFrontEnd> pty_;
   std::unique_ptr<vterm::HidFrontEnd> hid_;
+  std::unique_ptr<vterm::UhidFrontEnd> uhid_;
 };
 
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info);
@@ -65,10 +70,18 @@ class TransportTest : public ::testing::TestWithParam<Transport> {
   Session session{GetParam()};
 };
 
-#define VANTOREL_ON_BOTH_TRANSPORTS(Suite)                                                   \
-  INSTANTIATE_TEST_SUITE_P(                                                                  \
-      , Suite, ::testing::Values(::support::Transport::kSerial, ::support::Transport::kHid), \
-      ::support::TransportName)
+// The transports a suite runs on: serial and the HID test backend, or, in the VM's test
+// program (built with VANTOREL_TEST_UHID), the kernel's HID device instead. Suites with
+// more parameters use VANTOREL_TRANSPORTS inside ::testing::Combine.
+#ifdef VANTOREL_TEST_UHID
+#define VANTOREL_TRANSPORTS ::testing::Values(::support::Transport::kUhid)
+#else
+#define VANTOREL_TRANSPORTS \
+  ::testing::Values(::support::Transport::kSerial, ::support::Transport::kHid)
+#endif
+
+#define VANTOREL_ON_BOTH_TRANSPORTS(Suite) \
+  INSTANTIATE_TEST_SUITE_P(, Suite, VANTOREL_TRANSPORTS, ::support::TransportName)
 
 // Milliseconds since `start`.
 inline long ElapsedMs(std::chrono::steady_clock::time_point start) {
