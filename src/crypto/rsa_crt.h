@@ -33,15 +33,13 @@ inline constexpr std::size_t kModulusDigits = sizeof(RsaPrivateKey::modulus) / 4
 // but the comparison is branch-free anyway.
 inline bool BlockBelowModulus(const std::uint8_t* block, std::size_t blockLength,
                               const RsaPrivateKey& key) noexcept {
+  // The whole block is compared with the modulus. Comparing only as many digits as the
+  // modulus has would let a block above a small modulus through, and its result (the
+  // reduced block raised to d) is something the terminal cannot turn back into the prompt.
   std::uint32_t c[kInputDigits];
   std::uint32_t n[kInputDigits];
   mp::Decode<std::uint32_t>(c, kInputDigits, block, blockLength);
   mp::Decode<std::uint32_t>(n, kInputDigits, key.modulus, sizeof key.modulus);
-  std::uint32_t above = 0;  // all ones from the top down to n's top non-zero digit
-  for (std::size_t i = kInputDigits; i-- > 0;) {
-    above |= ~mp::ZeroMask<std::uint32_t>(n[i]);
-    c[i] &= above;
-  }
   const std::uint32_t borrow = mp::Sub<std::uint32_t, kInputDigits>(c, c, n);
   SecureWipe(c, sizeof c);
   return borrow != 0;
