@@ -10,8 +10,9 @@
 #
 # VANTOREL_VM_TIMEOUT (seconds, default 100) bounds each VM's boot and test run;
 # VANTOREL_VM_SHARDS (default 3) is the number of VMs booted side by side, each running
-# every Nth test; VANTOREL_VM_BUILD names another build directory for the guest programs
-# (default build/vm/cmake).
+# every Nth test; VANTOREL_VM_BUILD names a main build directory to build the guest
+# programs in (default build/gcc when it exists, else a build of their own in
+# build/vm/cmake).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work="$root/build/vm"
@@ -135,14 +136,36 @@ add_module() {
 for m in hid uhid hid-generic; do add_module "$m"; done
 
 # --- Static guest programs.
-step "building the guest programs"
-bdir=${VANTOREL_VM_BUILD:-$work/cmake}
-if [[ ! -f "$bdir/build.ninja" ]]; then
-  cmake -S "$root/tests/vm" -B "$bdir" -G Ninja >"$work/build.log" 2>&1 ||
-    { tail -30 "$work/build.log"; fail "cmake configuration failed"; }
+# After the test command's g++ stage, build/gcc holds the library and the terminal already:
+# turning VANTOREL_VM_TESTS on there compiles only the test sources again. Otherwise (or if
+# that fails) a build of its own, from tests/vm.
+build_in() { # DIR [CMAKE-ARGS...]
+  local dir=$1
+  shift
+  cmake "$@" >>"$work/build.log" 2>&1 &&
+    cmake --build "$dir" -j"$jobs" --target vm_tests vm-exit >>"$work/build.log" 2>&1
+}
+: >"$work/build.log"
+bdir=${VANTOREL_VM_BUILD:-}
+if [[ -z "$bdir" && -f "$root/build/gcc/CMakeCache.txt" ]]; then
+  bdir="$root/build/gcc"
 fi
-cmake --build "$bdir" -j"$jobs" --target vm_tests vm-exit >>"$work/build.log" 2>&1 ||
-  { grep -E 'error|FAILED' "$work/build.log" | head -30; fail "build failed (see $work/build.log)"; }
+if [[ -n "$bdir" ]]; then
+  step "building the guest programs in $bdir"
+  build_in "$bdir" -DVANTOREL_VM_TESTS=ON "$bdir" || {
+    echo "vm: that failed; building on its own"
+    bdir=
+  }
+fi
+if [[ -z "$bdir" ]]; then
+  bdir="$work/cmake"
+  step "building the guest programs in $bdir"
+  build_in "$bdir" -S "$root/tests/vm" -B "$bdir" -G Ninja || {
+    grep -E 'error|FAILED' "$work/build.log" | head -30
+    fail "build failed (see $work/build.log)"
+  }
+fi
+guest="$bdir/vm-guest"
 
 # --- Initramfs.
 step "packing the initramfs"
@@ -150,8 +173,8 @@ ird="$work/initramfs"
 rm -rf "$ird"
 mkdir -p "$ird"/{bin,dev,proc,sys,tmp,lib/modules}
 cp /bin/busybox "$ird/bin/busybox"
-strip -o "$ird/bin/vm_tests" "$bdir/vm_tests"
-cp "$bdir/vm-exit" "$ird/bin/vm-exit"
+strip -o "$ird/bin/vm_tests" "$guest/vm_tests"
+cp "$guest/vm-exit" "$ird/bin/vm-exit"
 cp "$root/tests/vm/guest-init.sh" "$ird/init"
 chmod 755 "$ird/init"
 for f in "${order[@]}"; do

@@ -55,7 +55,11 @@ void Session::Clear() {
 }
 
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
-  switch (info.param) {
+  return TransportLabel(info.param);
+}
+
+std::string TransportLabel(Transport transport) {
+  switch (transport) {
     case Transport::kSerial:
       return "Serial";
     case Transport::kHid:

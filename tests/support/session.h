@@ -62,6 +62,8 @@ class Session {
   std::unique_ptr<vterm::UhidFrontEnd> uhid_;
 };
 
+// "Serial", "Hid" or "Uhid": test-name suffixes (the VM runs the tests named */Uhid*).
+std::string TransportLabel(Transport transport);
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info);
 
 // Tests that run once over each transport: TEST_P(Suite, Name) with a `session` member.
