@@ -728,32 +728,26 @@ std::size_t SignpadModule::PendingPackets() const {
 
 bool SignpadModule::WritePng(const std::string& path) const {
 #ifdef VTERM_HAVE_PNG
-  auto lock = Lock();
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-  bool ok = false;
-  if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
-    png_init_io(png, file);
-    png_set_IHDR(png, info, kScreenWidth, kScreenHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::array<png_byte, kScreenWidth * 3> row{};
-    for (int y = 0; y < kScreenHeight; ++y) {
-      for (int x = 0; x < kScreenWidth; ++x) {
-        const Rgb& px = screen_[static_cast<std::size_t>(y * kScreenWidth + x)];
-        row[static_cast<std::size_t>(x * 3)] = px.r;
-        row[static_cast<std::size_t>(x * 3 + 1)] = px.g;
-        row[static_cast<std::size_t>(x * 3 + 2)] = px.b;
-      }
-      png_write_row(png, row.data());
+  // libpng's simplified API: no setjmp, so no locals for longjmp to clobber.
+  std::vector<png_byte> pixels;
+  {
+    auto lock = Lock();
+    pixels.reserve(screen_.size() * 3);
+    for (const Rgb& px : screen_) {
+      pixels.push_back(px.r);
+      pixels.push_back(px.g);
+      pixels.push_back(px.b);
     }
-    png_write_end(png, nullptr);
-    ok = true;
   }
-  png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-  return std::fclose(file) == 0 && ok;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = kScreenWidth;
+  image.height = kScreenHeight;
+  image.format = PNG_FORMAT_RGB;
+  const bool ok = png_image_write_to_file(&image, path.c_str(), 0, pixels.data(),
+                                          kScreenWidth * 3, nullptr) != 0;
+  png_image_free(&image);
+  return ok;
 #else
   (void)path;
   return false;
