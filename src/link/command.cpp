@@ -45,7 +45,7 @@ void SendFrame(const std::uint8_t* frame, std::size_t frameLength) noexcept {
 int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, int hidTimeoutMs) noexcept {
   int received = 0;
   if (State().linkIsHid.load() != 0) {
-    received = TheHidDevice().ReadReply(buffer, maxLength, hidTimeoutMs);
+    received = TheHidDevice().ReadReply(buffer, maxLength, hidTimeoutMs, true);
   } else {
     received = TheSerialPort().Read(buffer, maxLength);
   }

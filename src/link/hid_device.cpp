@@ -24,7 +24,8 @@ HidBackend& HidDevice::Backend() noexcept {
 int HidDevice::Open(int vendorId, int productId) noexcept {
   vendorId_ = vendorId;
   productId_ = productId;
-  Close();
+  KeepPendingReports();
+  CloseHandle();
   open_ = Backend().Open(vendorId, productId);
   return open_ ? 1 : 0;
 }
@@ -50,8 +51,29 @@ int HidDevice::WriteFrame(const std::uint8_t* bytes, std::size_t length) noexcep
   return 1;
 }
 
-int HidDevice::ReadReport(std::uint8_t* chunk, int timeoutMs) noexcept {
+void HidDevice::KeepPendingReports() noexcept {
+  if (!open_) return;
+  HidBackend& backend = Backend();
+  std::array<std::uint8_t, kMaxReport> report{};
+  while (keptCount_ < kKeptReports) {
+    const int got = backend.ReadReport(report.data(), report.size(), 0);
+    if (got < 2) return;
+    if (report[1] == 0) continue;
+    std::uint8_t* chunk = keptChunks_[(keptFirst_ + keptCount_) % kKeptReports];
+    std::memset(chunk, 0, kChunkSize);
+    std::memcpy(chunk, report.data() + 1, std::min<std::size_t>(got - 1, kChunkSize));
+    ++keptCount_;
+  }
+}
+
+int HidDevice::ReadReport(std::uint8_t* chunk, int timeoutMs, bool kept) noexcept {
   chunk[0] = 0;
+  if (kept && keptCount_ > 0) {
+    std::memcpy(chunk, keptChunks_[keptFirst_], kChunkSize);
+    keptFirst_ = (keptFirst_ + 1) % kKeptReports;
+    --keptCount_;
+    return 1;
+  }
   if (!open_) return 0;
   HidBackend& backend = Backend();
   std::array<std::uint8_t, kMaxReport> report{};
@@ -67,11 +89,12 @@ int HidDevice::ReadReport(std::uint8_t* chunk, int timeoutMs) noexcept {
   return 1;
 }
 
-int HidDevice::ReadReply(std::uint8_t* reply, std::size_t maxLength, int timeoutMs) noexcept {
+int HidDevice::ReadReply(std::uint8_t* reply, std::size_t maxLength, int timeoutMs,
+                         bool kept) noexcept {
   std::size_t total = 0;
   std::array<std::uint8_t, kChunkSize> chunk{};
   for (;;) {
-    ReadReport(chunk.data(), timeoutMs);
+    ReadReport(chunk.data(), timeoutMs, kept);
     const std::uint8_t count = chunk[0];
     if (count == 0) return static_cast<int>(total);
     const std::size_t n = count & 0x7F;
@@ -92,9 +115,16 @@ int HidDevice::Transact(int vendorId, int productId, const std::uint8_t* bytes, 
   return ReadReply(reply, maxLength, timeoutMs);
 }
 
-void HidDevice::Close() noexcept {
+void HidDevice::CloseHandle() noexcept {
   if (open_) Backend().Close();
   open_ = false;
+}
+
+void HidDevice::Close() noexcept {
+  // The connection ends: what was kept from it belongs to no later read.
+  keptFirst_ = 0;
+  keptCount_ = 0;
+  CloseHandle();
 }
 
 HidDevice& TheHidDevice() noexcept {

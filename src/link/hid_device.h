@@ -20,23 +20,38 @@ class HidDevice {
   // Routes all I/O through `backend` (tests); null restores the OS's backend.
   void UseBackend(HidBackend* backend) noexcept;
 
-  // Searches for the device and opens it afresh; 1 if found.
+  // Searches for the device and opens it afresh; 1 if found. Input reports still waiting on
+  // the old handle are kept for the next polling read first: a new handle starts with an
+  // empty queue, and an unsolicited message (a card swipe, an entry's answer) that arrived
+  // while a command waited would otherwise be lost with the old one.
   int Open(int vendorId, int productId) noexcept;
   // Writes the frame as output reports; 1 when all were written.
   int WriteFrame(const std::uint8_t* bytes, std::size_t length) noexcept;
   // Reads one input report: `chunk` (64 bytes) receives the count byte and the data, or a
   // count byte of 0 when nothing arrived. 0 on an I/O error, else 1.
-  int ReadReport(std::uint8_t* chunk, int timeoutMs) noexcept;
+  int ReadReport(std::uint8_t* chunk, int timeoutMs, bool kept = false) noexcept;
   // Joins input reports into `reply`; the bytes stored. A report that would pass
   // maxLength, or whose count byte claims more data than a report carries, is dropped.
-  int ReadReply(std::uint8_t* reply, std::size_t maxLength, int timeoutMs) noexcept;
+  // With `kept` the reports kept from an earlier handle come first (polling reads); a
+  // command's reply is read from the device alone.
+  int ReadReply(std::uint8_t* reply, std::size_t maxLength, int timeoutMs,
+                bool kept = false) noexcept;
   // Open, write, read the reply (nothing read when `reply` is null).
   int Transact(int vendorId, int productId, const std::uint8_t* bytes, std::size_t length,
                std::uint8_t* reply, std::size_t maxLength, int timeoutMs) noexcept;
+  // Closes the device and forgets kept reports.
   void Close() noexcept;
 
  private:
   HidBackend& Backend() noexcept;
+  void CloseHandle() noexcept;
+  // Moves the reports waiting on the open handle into keptChunks_.
+  void KeepPendingReports() noexcept;
+
+  static constexpr std::size_t kKeptReports = 64;
+  std::uint8_t keptChunks_[kKeptReports][kChunkSize] = {};
+  std::size_t keptFirst_ = 0;
+  std::size_t keptCount_ = 0;
 
   HidBackend* backend_ = nullptr;
   bool open_ = false;

@@ -18,10 +18,12 @@ class ScriptedBackend : public HidBackend {
   int opens = 0;
   std::vector<Bytes> written;
   std::deque<Bytes> input;  // each an input report without the id byte
+  std::deque<Bytes> reply;  // queued as input once a report is written
   int timeouts = 0;
 
   bool Open(int vendorId, int productId) override {
     ++opens;
+    input.clear();  // a new handle starts with an empty queue
     return present && vendorId == 0x1234 && productId == 0x5678;
   }
   void Close() override {}
@@ -29,6 +31,8 @@ class ScriptedBackend : public HidBackend {
   std::size_t OutputReportLength() const override { return 65; }
   bool WriteReport(const std::uint8_t* report, std::size_t length) override {
     written.emplace_back(report, report + length);
+    input.insert(input.end(), reply.begin(), reply.end());
+    reply.clear();
     return true;
   }
   int ReadReport(std::uint8_t* report, std::size_t capacity, int) override {
@@ -133,7 +137,7 @@ TEST_F(HidDeviceTest, CountAboveWhatAReportCarriesIsDropped) {
 TEST_F(HidDeviceTest, TransactSearchesEveryTimeAndNeedsTheDevice) {
   const Bytes frame{1, 2, 3};
   std::uint8_t reply[512] = {};
-  backend.input = {{0x01, 0x06}};
+  backend.reply = {{0x01, 0x06}};
   const int opensBefore = backend.opens;
   EXPECT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), reply, sizeof reply, 10),
             1);
@@ -147,6 +151,27 @@ TEST_F(HidDeviceTest, TransactSearchesEveryTimeAndNeedsTheDevice) {
   backend.written.clear();
   EXPECT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), nullptr, 0, 10), 0);
   EXPECT_EQ(backend.written.size(), 1u) << "no reply buffer: written, nothing read";
+}
+
+TEST_F(HidDeviceTest, ReportsWaitingAtAReopenGoToTheNextPollingReadNotTheReply) {
+  // An unsolicited two-report message arrives while a command waits for the link.
+  backend.input = {{0x81, 0xAA}, {0x01, 0xBB}};
+  backend.reply = {{0x02, 0x06, 0x07}};
+  const Bytes frame{1, 2, 3};
+  std::uint8_t reply[512] = {};
+  ASSERT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), reply, sizeof reply, 10),
+            2);
+  EXPECT_EQ(Bytes(reply, reply + 2), (Bytes{0x06, 0x07})) << "the command reads its own reply";
+  std::uint8_t message[512] = {};
+  EXPECT_EQ(device.ReadReply(message, sizeof message, 10, true), 2);
+  EXPECT_EQ(Bytes(message, message + 2), (Bytes{0xAA, 0xBB})) << "the message survived the reopen";
+  EXPECT_EQ(device.ReadReply(message, sizeof message, 10, true), 0);
+
+  backend.input = {{0x01, 0xCC}};
+  ASSERT_EQ(device.Open(0x1234, 0x5678), 1);
+  device.Close();
+  ASSERT_EQ(device.Open(0x1234, 0x5678), 1);
+  EXPECT_EQ(device.ReadReply(message, sizeof message, 10, true), 0) << "a close forgets them";
 }
 
 }  // namespace
