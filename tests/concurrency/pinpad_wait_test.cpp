@@ -135,13 +135,15 @@ TEST_P(PinWaitTest, OrdinaryCommandsDuringTheWaitGetTheirOwnReplies) {
 
 // An entry's starting exchange holds the link: a command from another thread neither
 // interleaves with it nor takes its ACK, and the entry never takes the command's reply.
-// (The pad answers late enough that its answer cannot land inside the command's own serial
-// read, which would swallow it: a serial read takes everything until the line is quiet.)
+// (The pad answers late enough that its answer cannot land inside the command's own
+// exchange, which would take it: a serial read takes everything until the line is quiet,
+// and over HID a message that arrives between the command's write and its reply is
+// indistinguishable from the reply.)
 TEST_P(PinWaitTest, StartingExchangeDoesNotMixWithAConcurrentCommand) {
   const int rounds = session.serial() ? 2 : 6;
   for (int i = 0; i < rounds; ++i) {
     Answer(session, Bytes{'o', 'k', static_cast<std::uint8_t>('0' + i), '.'},
-           session.serial() ? 2500 : 100);
+           session.serial() ? 2500 : 400);
     Request request;
     std::atomic<bool> go{false};
     auto command = std::async(std::launch::async, [&] {
