@@ -44,7 +44,7 @@ stage() {
 }
 
 echo "== build and test (g++)"
-if build gcc all -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc; then
+if build gcc all -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc; then
   stage gcc $((jobs * 4))
 else
   failed=$((failed + 1)); failures+=("gcc build")

@@ -336,8 +336,11 @@ Bytes PinPadModule::NumericAnswer(const std::string& digits, std::size_t width) 
 }
 
 Bytes PinPadModule::TwoByteAnswer(const Bytes& payload) {
-  Bytes out{0x00, static_cast<std::uint8_t>(payload.size())};
-  out.insert(out.end(), payload.begin(), payload.end());
+  // Sized first, then filled: g++ 12 misreads an insert behind a braced-initialised vector
+  // as an out-of-bounds copy (-Warray-bounds).
+  Bytes out(2 + payload.size());
+  out[1] = static_cast<std::uint8_t>(payload.size());
+  std::copy(payload.begin(), payload.end(), out.begin() + 2);
   return out;
 }
 

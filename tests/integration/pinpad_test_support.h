@@ -58,8 +58,8 @@ struct Request {
 
 // What the fields from `selector` on encode to, lines included.
 inline Bytes EntryFields(const PinEntryRequest& r) {
-  Bytes b{r.selector};
-  b.insert(b.end(), r.optionBytes, r.optionBytes + 16);
+  Bytes b(r.optionBytes, r.optionBytes + 16);  // (g++ 12 -O3 misjudges an insert here)
+  b.insert(b.begin(), r.selector);
   for (int v : {r.value1, r.value2, r.value3, r.value4}) {
     b.push_back(static_cast<std::uint8_t>(v & 0xFF));
     b.push_back(static_cast<std::uint8_t>((v / 256) & 0xFF));
