@@ -198,6 +198,25 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
   return static_cast<int>(got);
 }
 
+int SerialPort::ReadNow(std::uint8_t* buffer, std::size_t count) noexcept {
+  const int fd = Fd(handle_);
+  if (fd < 0) return -1;
+  std::size_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::read(fd, buffer + got, count - got);
+    if (n > 0) {
+      got += static_cast<std::size_t>(n);
+      continue;
+    }
+    // Raw mode with no minimum reads 0 when nothing waits, like EAGAIN; a hung-up device
+    // shows itself to the next read that waits.
+    if (n == 0 || errno == EAGAIN) break;
+    if (errno == EINTR) continue;
+    return got > 0 ? static_cast<int>(got) : -1;  // a dead device
+  }
+  return static_cast<int>(got);
+}
+
 int SerialPort::WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcept {
   const int fd = Fd(handle_);
   if (fd < 0) return -1;
