@@ -1,0 +1,3 @@
+#include "../common/session.h"
+
+int main(int argc, char** argv) { return ConsumerSession("pkg-config", argc, argv); }
