@@ -3,4 +3,6 @@
 
 static_assert(noexcept(Brixa_Close()), "no exception crosses the C API");
 
-int main(int argc, char** argv) { return ConsumerSession("add_subdirectory", argc, argv); }
+int main(int argc, char** argv) {
+  return ConsumerSession("add_subdirectory", argc, argv);
+}
