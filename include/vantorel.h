@@ -85,7 +85,8 @@ extern "C" {
 #endif
 /** @endcond */
 
-/* clang-format off: the table rows and the aligned codes stay one per line. */
+/* The table rows and the codes stay one per line. */
+/* clang-format off */
 /**
  * @defgroup codes Return codes
  * @brief The one-byte result of every export.
@@ -102,46 +103,40 @@ extern "C" {
  *
  * | Code | Terminal status | What the caller knows |
  * |------|-----------------|-----------------------|
- * | 99   | 0xE1 | the terminal refused the command's parameters (the virtual terminal: a parameter
- * of the wrong size or value); also every argument the library refuses itself | | 100  | 0xEC | the
- * terminal refused the command as unknown (the virtual terminal: no handler for that class,
- * function and sub-command) | | 101  | 0x6A or 0xEE | the terminal refused the frame or command;
- * the virtual terminal sends 0xEE for a frame whose check bytes or ETX are wrong | | 102  | 0xC1 or
- * 0xED | the terminal refused the command; the virtual PIN pad sends 0xED for a numeric or amount
- * prompt it cannot recover with its public key (wrong private key) | | 103  | 0x81 | the terminal
- * refused with status 0x81; no further meaning is defined here | | 104  | 0xE8 | the terminal
- * refused with status 0xE8; no further meaning is defined here (the virtual terminal's scripted
- * refusal uses it by default) | | 105  | 0x18 | the terminal ended the request with status 0x18;
- * the virtual PIN pad sends it when an entry is cancelled (PIN_CancelPIN() or the Cancel key) | |
- * 106  | 0x19 | the terminal refused with status 0x19; no further meaning is defined here | | 107
- * | 0x03 | the terminal refused with status 0x03; no further meaning is defined here | | 108  |
- * 0x04 | the terminal refused with status 0x04; no further meaning is defined here | | 109  | 0x05
- * | the terminal refused with status 0x05; no further meaning is defined here | | 110  | 0x0D | the
- * terminal refused with status 0x0D; no further meaning is defined here |
+ * | 99   | 0xE1 | the terminal refused the command's parameters (the virtual terminal: a parameter of the wrong size or value); also every argument the library refuses itself |
+ * | 100  | 0xEC | the terminal refused the command as unknown (the virtual terminal: no handler for that class, function and sub-command) |
+ * | 101  | 0x6A or 0xEE | the terminal refused the frame or command; the virtual terminal sends 0xEE for a frame whose check bytes or ETX are wrong |
+ * | 102  | 0xC1 or 0xED | the terminal refused the command; the virtual PIN pad sends 0xED for a numeric or amount prompt it cannot recover with its public key (wrong private key) |
+ * | 103  | 0x81 | the terminal refused with status 0x81; no further meaning is defined here |
+ * | 104  | 0xE8 | the terminal refused with status 0xE8; no further meaning is defined here (the virtual terminal's scripted refusal uses it by default) |
+ * | 105  | 0x18 | the terminal ended the request with status 0x18; the virtual PIN pad sends it when an entry is cancelled (PIN_CancelPIN() or the Cancel key) |
+ * | 106  | 0x19 | the terminal refused with status 0x19; no further meaning is defined here |
+ * | 107  | 0x03 | the terminal refused with status 0x03; no further meaning is defined here |
+ * | 108  | 0x04 | the terminal refused with status 0x04; no further meaning is defined here |
+ * | 109  | 0x05 | the terminal refused with status 0x05; no further meaning is defined here |
+ * | 110  | 0x0D | the terminal refused with status 0x0D; no further meaning is defined here |
  *
  * A refusal is reported, never retried; the caller decides whether to send the command
  * again. Codes 200-207 come from the library's own state, never from the terminal.
  * @{
  */
 
-#define VANTOREL_FAILURE 0           /**< no reply, short reply, unknown status, failed open */
-#define VANTOREL_SUCCESS 1           /**< the command was acknowledged (or the entry ended) */
-#define VANTOREL_INVALID_ARGUMENT 99 /**< argument refused; also the terminal's status 0xE1 */
-#define VANTOREL_STATUS_EC 100       /**< terminal status 0xEC (see the table above) */
-#define VANTOREL_STATUS_6A_EE 101    /**< terminal status 0x6A or 0xEE */
-#define VANTOREL_STATUS_C1_ED 102    /**< terminal status 0xC1 or 0xED */
-#define VANTOREL_STATUS_81 103       /**< terminal status 0x81 */
-#define VANTOREL_STATUS_E8 104       /**< terminal status 0xE8 */
-#define VANTOREL_STATUS_18 105       /**< terminal status 0x18 */
-#define VANTOREL_STATUS_19 106       /**< terminal status 0x19 */
-#define VANTOREL_STATUS_03 107       /**< terminal status 0x03 */
-#define VANTOREL_STATUS_04 108       /**< terminal status 0x04 */
-#define VANTOREL_STATUS_05 109       /**< terminal status 0x05 */
-#define VANTOREL_STATUS_0D 110       /**< terminal status 0x0D */
-#define VANTOREL_ALREADY_OPEN                                                                 \
-  200                         /**< an open export while a connection is open; nothing changed \
-                               */
-#define VANTOREL_NOT_OPEN 201 /**< no connection is open; nothing was sent */
+#define VANTOREL_FAILURE 0                  /**< no reply, short reply, unknown status, failed open */
+#define VANTOREL_SUCCESS 1                  /**< the command was acknowledged (or the entry ended) */
+#define VANTOREL_INVALID_ARGUMENT 99        /**< argument refused; also the terminal's status 0xE1 */
+#define VANTOREL_STATUS_EC 100              /**< terminal status 0xEC (see the table above) */
+#define VANTOREL_STATUS_6A_EE 101           /**< terminal status 0x6A or 0xEE */
+#define VANTOREL_STATUS_C1_ED 102           /**< terminal status 0xC1 or 0xED */
+#define VANTOREL_STATUS_81 103              /**< terminal status 0x81 */
+#define VANTOREL_STATUS_E8 104              /**< terminal status 0xE8 */
+#define VANTOREL_STATUS_18 105              /**< terminal status 0x18 */
+#define VANTOREL_STATUS_19 106              /**< terminal status 0x19 */
+#define VANTOREL_STATUS_03 107              /**< terminal status 0x03 */
+#define VANTOREL_STATUS_04 108              /**< terminal status 0x04 */
+#define VANTOREL_STATUS_05 109              /**< terminal status 0x05 */
+#define VANTOREL_STATUS_0D 110              /**< terminal status 0x0D */
+#define VANTOREL_ALREADY_OPEN 200           /**< an open export while a connection is open */
+#define VANTOREL_NOT_OPEN 201               /**< no connection is open; nothing was sent */
 #define VANTOREL_PIN_ENTRY_ACTIVE 202       /**< a PIN-pad entry or manual card entry is waiting */
 #define VANTOREL_SECURE_HEAD_ACTIVE 204     /**< secure reading is running */
 #define VANTOREL_CAPTURE_ACTIVE 205         /**< a signature capture is running */
