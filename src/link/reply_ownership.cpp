@@ -43,10 +43,15 @@ bool StillOwed() noexcept {
   return own.owed;
 }
 
-// Serial bytes nobody asked for: a listening loop gets them, otherwise they are dropped.
+// Bytes nobody asked for: a listening loop gets them (over HID as a kept message), otherwise
+// they are dropped.
 void HandOn(const std::uint8_t* bytes, std::size_t count, bool keep = false) noexcept {
   Ownership& own = Own();
   if ((own.listeners == 0 && !keep) || count == 0) return;
+  if (IsHid()) {
+    TheHidDevice().AppendKept(bytes, count);
+    return;
+  }
   const std::size_t room = own.inbox.size() - own.inboxLength;
   const std::size_t take = std::min(count, room);  // a loop that never reads loses the rest
   std::memcpy(own.inbox.data() + own.inboxLength, bytes, take);
@@ -151,7 +156,9 @@ void SettleInput() noexcept {
 }
 
 void DropUnclaimedInput() noexcept {
-  if (Own().listeners == 0) Own().inboxLength = 0;
+  if (Own().listeners != 0) return;
+  Own().inboxLength = 0;
+  TheHidDevice().ForgetKept();
 }
 
 int CarveReply(std::uint8_t* reply, int received, bool startsLoop) noexcept {
