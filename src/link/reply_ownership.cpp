@@ -58,9 +58,11 @@ void HandOn(const std::uint8_t* bytes, std::size_t count, bool keep = false) noe
   own.inboxLength += take;
 }
 
-// Removes the owed late reply from bytes[0, count) when it is there; the new count.
-std::size_t DropOwedFrame(std::uint8_t* bytes, std::size_t count) noexcept {
-  if (!StillOwed()) return count;
+// Removes the owed late reply from bytes[0, count) when it is there; the new count. `owed`
+// is whether it was still owed when the read began: a read that ends after the window
+// closed may still hold a reply that arrived inside it.
+std::size_t DropOwedFrame(std::uint8_t* bytes, std::size_t count, bool owed) noexcept {
+  if (!owed || !Own().owed) return count;
   FrameSpan frame;
   if (!FindFrame(bytes, count, frame)) return count;
   const std::size_t end = frame.offset + frame.length;
@@ -81,7 +83,7 @@ void SettleSerial() noexcept {
     if (n < 0) break;
     gathered += static_cast<std::size_t>(n);
     if (!StillOwed()) break;
-    const std::size_t left = DropOwedFrame(scratch.data(), gathered);
+    const std::size_t left = DropOwedFrame(scratch.data(), gathered, true);
     if (left != gathered) {
       gathered = left;
       break;
@@ -175,6 +177,7 @@ int CarveReply(std::uint8_t* reply, int received, bool startsLoop) noexcept {
 }
 
 int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, int hidTimeoutMs) noexcept {
+  const bool owed = StillOwed();
   int received = 0;
   Ownership& own = Own();
   if (IsHid()) {
@@ -190,10 +193,11 @@ int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, int hidTimeoutMs) n
     received = TheSerialPort().Read(buffer, maxLength);
   }
   if (received <= 0) return 0;
-  return static_cast<int>(DropOwedFrame(buffer, static_cast<std::size_t>(received)));
+  return static_cast<int>(DropOwedFrame(buffer, static_cast<std::size_t>(received), owed));
 }
 
 int ReadSerialRaw(std::uint8_t* buffer, std::size_t count) noexcept {
+  const bool owed = StillOwed();
   Ownership& own = Own();
   int received = 0;
   if (own.inboxLength > 0) {
@@ -206,7 +210,7 @@ int ReadSerialRaw(std::uint8_t* buffer, std::size_t count) noexcept {
     received = TheSerialPort().ReadRaw(buffer, count);
   }
   if (received <= 0) return received;
-  return static_cast<int>(DropOwedFrame(buffer, static_cast<std::size_t>(received)));
+  return static_cast<int>(DropOwedFrame(buffer, static_cast<std::size_t>(received), owed));
 }
 
 void LoopListener::Begin() noexcept {
