@@ -264,6 +264,18 @@ void Console::Add(std::string name, std::string usage, std::string meaning, Acti
   commands_[std::move(name)] = Entry{std::move(usage), std::move(meaning), std::move(action)};
 }
 
+std::vector<std::string> Console::Names() const {
+  std::vector<std::string> names;
+  for (const auto& [name, e] : commands_) names.push_back(name);
+  return names;
+}
+
+std::vector<std::string> Console::WaitNames() {
+  std::vector<std::string> names;
+  for (const auto& n : CommandNames()) names.emplace_back(n.name);
+  return names;
+}
+
 Console::Outcome Console::Run(std::string_view line) {
   std::vector<std::string> args = words::Split(line);
   if (args.empty() || (!args[0].empty() && args[0].front() == '#')) return {};

@@ -60,6 +60,9 @@ class Console {
   void Interrupt() { interrupted_.store(true); }
   bool Interrupted() const { return interrupted_.load(); }
   Terminal& terminal() const { return terminal_; }
+  // The command names, and the names `wait` knows for the application's commands.
+  std::vector<std::string> Names() const;
+  static std::vector<std::string> WaitNames();
 
  private:
   struct Entry {

@@ -110,7 +110,7 @@ std::string VtermProcess::Execute(const std::string& command) {
   const std::string marker = "end-of-reply-" + std::to_string(++marker_);
   Write(command + "\necho " + marker + "\n");
   std::vector<std::string> lines;
-  if (!WaitForLine(marker, milliseconds(10000), &lines)) return "(no reply)";
+  if (!WaitForLine(marker, milliseconds(30000), &lines)) return "(no reply)";
   std::string reply;
   for (const auto& l : lines) reply += l + "\n";
   return reply;
