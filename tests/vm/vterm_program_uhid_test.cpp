@@ -38,7 +38,9 @@ class UhidProgram : public ::testing::Test {
   }
   void TearDown() override {
     Brixa_Close();
-    if (program_) EXPECT_EQ(program_->Terminate(10s), 0) << program_->Errors();
+    if (program_) {
+      EXPECT_EQ(program_->Terminate(10s), 0) << program_->Errors();
+    }
   }
   std::optional<support::VtermProcess> program_;
 };
