@@ -42,8 +42,9 @@ std::size_t PrepareDelivery(std::uint8_t* received, int count, std::uint8_t* del
     std::memcpy(delivery, received, n);
     return n;
   }
-  if (count == kKeyReplyLength && received[3] == link::kAck) {
-    const std::uint8_t code = KeyCode(received[4]);
+  const link::Reply reply(received, count);
+  if (count == kKeyReplyLength && reply.HasAck() && reply.Holds(1)) {
+    const std::uint8_t code = KeyCode(reply.At(0));
     if (code == 0) return 0;
     delivery[0] = kKeyEventMark;
     delivery[1] = code;

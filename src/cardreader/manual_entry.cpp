@@ -27,12 +27,13 @@ using pinpad::Verdict;
 // 10 bytes, an acknowledged one on an ACK of any length, and only a NAK at byte 3 refuses.
 Verdict Judge(const void* context, const std::uint8_t* message, int count) noexcept {
   const bool endsOnAck = *static_cast<const bool*>(context);
+  const link::Reply reply(message, count);
   if (endsOnAck) {
-    if (message[3] == link::kAck) return Verdict::kDone;
+    if (reply.HasAck()) return Verdict::kDone;
   } else if (count >= kDataMessageMinimum) {
     return Verdict::kDone;
   }
-  if (message[3] == link::kNak) return Verdict::kRefused;
+  if (reply.HasNak()) return Verdict::kRefused;
   return Verdict::kKeepWaiting;
 }
 

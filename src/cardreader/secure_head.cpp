@@ -13,12 +13,6 @@ namespace {
 
 using link::Accept;
 using link::CommandBytes;
-using link::Millis;
-
-// Sleep at the end of every pass of the reading loop.
-constexpr Millis kPassSleep{50};
-// The switch-off waits longer than an ordinary command before it writes.
-constexpr Millis kDisableWait{200};
 
 struct DataHandler {
   VantorelDataHandler handler = nullptr;
@@ -89,7 +83,7 @@ void ReadingLoop() noexcept {
     if (link::WithIdleLink([&] {
           received.fill(0);
           if (reading()) {
-            count = link::ReadMessage(received.data(), received.size(), link::kHidReplyTimeoutMs);
+            count = link::ReadMessage(received.data(), received.size(), link::kHidReplyTimeout);
           }
         })) {
       judge(count);
@@ -103,7 +97,7 @@ void ReadingLoop() noexcept {
         })) {
       judge(count);
     }
-    link::Pause(kPassSleep);
+    link::Pause(link::kReadingPassSleep);
   }
 }
 
@@ -149,7 +143,7 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   const unsigned disables = cardreader::DisableCount().load();
 
   // The switch-on goes out at once: no wait before the first command.
-  const link::CommandOptions immediate{Accept::Ack, link::Millis{0}};
+  const link::CommandOptions immediate{Accept::Ack, link::kNoWait};
   std::uint8_t rc = link::RunCommand(cardreader::SecureHeadSwitch('1'), immediate);
   if (rc != VANTOREL_SUCCESS) return rc;
   CommandBytes outputOn{0x73, 0x53, 0x1A};
@@ -179,12 +173,12 @@ extern "C" unsigned char VANTOREL_CALL MSR_DisableSecureHead(void) noexcept {
   cardreader::DisableCount().fetch_add(1);
   link::LinkGuard guard;
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  link::Pause(cardreader::kDisableWait);
+  link::Pause(link::kDisableWait);
   std::array<std::uint8_t, link::kReplySize> reply;
   const int count =
       link::ExchangeCommand(cardreader::SecureHeadSwitch('0'), reply.data(), reply.size());
   // Reading ends whatever the terminal answered, before the link is released.
   link::State().secureHeadActive = 0;
-  return link::IsAck(reply.data(), count, 0) ? VANTOREL_SUCCESS
-                                             : link::MapReplyStatus(reply.data());
+  const link::Reply view(reply.data(), count);
+  return view.Acked(link::Accept::Ack) ? VANTOREL_SUCCESS : view.Status();
 }

@@ -12,30 +12,24 @@ namespace {
 using link::Accept;
 using link::CommandBytes;
 
-// Reply layout shared by the getters: STX, length (2), ACK at 3, data from 4, and the three
-// trailing frame bytes.
-constexpr int kTrailer = 3;
-constexpr int kDataOffset = 4;
-constexpr int kCountOffset = 6;
+// Reply data of the getters: the function and sub-command echoed, then the value, or a count
+// byte and its bytes; blocks and the eight-byte getter carry their bytes from the start.
+constexpr std::size_t kValueField = 2;
 
 CommandBytes Compose(const SettingMember& m) {
   return CommandBytes{kReaderClass, m.function, m.sub};
 }
 
-// Every member's exchange: ACK and more than six bytes, or the mapped status. `copy` runs on
+// Every member's exchange: ACK and a whole frame, or the mapped status. `copy` runs on
 // success and may still declare the reply unusable (false), which reports a failure and
 // leaves the caller's outputs as they were.
 template <class Copy>
 std::uint8_t Exchange(const CommandBytes& command, Copy&& copy) {
-  bool usable = true;
-  const std::uint8_t rc =
-      link::RunCommand(command, {Accept::Data},
-                       [&](const std::uint8_t* reply, int count) { usable = copy(reply, count); });
-  return rc == VANTOREL_SUCCESS && !usable ? VANTOREL_FAILURE : rc;
+  return link::RunCommand(command, {Accept::Data}, copy);
 }
 
 std::uint8_t Send(const CommandBytes& command) {
-  return Exchange(command, [](const std::uint8_t*, int) { return true; });
+  return link::RunCommand(command, {Accept::Data});
 }
 
 std::uint8_t SetValue(const SettingMember& m, std::uint8_t value) noexcept {
@@ -64,8 +58,9 @@ std::uint8_t SetBlock(const SettingMember& m, const unsigned char* data, int len
 std::uint8_t GetValue(const SettingMember& m, unsigned char* value) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (value == nullptr) return VANTOREL_INVALID_ARGUMENT;
-  return Exchange(Compose(m), [&](const std::uint8_t* reply, int) {
-    *value = reply[kCountOffset];
+  return Exchange(Compose(m), [&](const link::Reply& reply) {
+    if (!reply.Holds(kValueField + 1)) return false;
+    *value = reply.At(kValueField);
     return true;
   });
 }
@@ -73,30 +68,29 @@ std::uint8_t GetValue(const SettingMember& m, unsigned char* value) noexcept {
 std::uint8_t GetBytes(const SettingMember& m, unsigned char* buffer, int* length) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
-  return Exchange(Compose(m), [&](const std::uint8_t* reply, int count) {
+  return Exchange(Compose(m), [&](const link::Reply& reply) {
+    auto data = reply.Data();
     switch (m.shape) {
       case Shape::kGetCounted: {
         // A count byte claiming more than arrived would hand the caller zero bytes (or the
         // frame's check bytes) as data: such a reply is as unusable as a short one.
-        const int n = reply[kCountOffset];
-        if (kCountOffset + 1 + n + kTrailer > count) return false;
-        std::memcpy(buffer, reply + kCountOffset + 1, static_cast<std::size_t>(n));
-        *length = n;
-        return true;
+        if (!reply.Holds(kValueField + 1)) return false;
+        const std::size_t n = reply.At(kValueField);
+        if (!reply.Holds(kValueField + 1 + n)) return false;
+        data = data.subspan(kValueField + 1, n);
+        break;
       }
       case Shape::kGetEight:
         // Likewise the eight bytes must all have arrived.
-        if (kDataOffset + 8 + kTrailer > count) return false;
-        std::memcpy(buffer, reply + kDataOffset, 8);
-        *length = 8;
-        return true;
-      default: {  // block
-        const int n = count - kDataOffset - kTrailer;
-        std::memcpy(buffer, reply + kDataOffset, static_cast<std::size_t>(n));
-        *length = n;
-        return true;
-      }
+        if (!reply.Holds(8)) return false;
+        data = data.first(8);
+        break;
+      default:  // block
+        break;
     }
+    std::memcpy(buffer, data.data(), data.size());
+    *length = static_cast<int>(data.size());
+    return true;
   });
 }
 

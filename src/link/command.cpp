@@ -18,7 +18,7 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
     if (device.Open(state.hidVendorId.load(), state.hidProductId.load()) == 0) return 0;
     SettleInput();
     if (device.WriteFrame(frame, frameLength) == 0 || reply == nullptr) return 0;
-    received = device.ReadReply(reply, replyCapacity, options.hidTimeoutMs);
+    received = device.ReadReply(reply, replyCapacity, options.hidTimeout);
   } else {
     SerialPort& port = TheSerialPort();
     SettleInput();
@@ -55,12 +55,12 @@ std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& o
   ExchangeOptions exchange;
   exchange.startsLoop = options.startsLoop;
   const int received = ExchangeCommand(command, reply.data(), reply.size(), exchange);
-  const int minBytes = options.accept == Accept::Data ? 6 : 0;
-  if (!IsAck(reply.data(), received, minBytes)) {
+  const Reply view(reply.data(), received);
+  if (!view.Acked(options.accept)) {
     if (options.startsLoop) DropUnclaimedInput();
-    return MapReplyStatus(reply.data());
+    return view.Status();
   }
-  if (onSuccess != nullptr) onSuccess(context, reply.data(), received);
+  if (onSuccess != nullptr && !onSuccess(context, view)) return 0;
   return 1;
 }
 

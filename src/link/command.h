@@ -60,14 +60,10 @@ class CommandBytes {
   bool fits_ = true;
 };
 
-// What a reply must be to count as success: ACK and at least one byte, or ACK and more
-// than six bytes (commands that return data, and the stricter families).
-enum class Accept { Ack, Data };
-
 struct ExchangeOptions {
-  std::size_t serialLimit = kReplySize;   // limit of the serial reply read
-  int hidTimeoutMs = kHidReplyTimeoutMs;  // wait for each input report
-  Millis serialWait = kSerialReplyWait;   // pause between serial write and read
+  std::size_t serialLimit = kReplySize;  // limit of the serial reply read
+  Millis hidTimeout = kHidReplyTimeout;  // wait for each input report
+  Millis serialWait = kSerialReplyWait;  // pause between serial write and read
   // Carve the reply out of what the read collected (not for replies that may come in the
   // long layout: picture and sign-format reads).
   bool carve = true;
@@ -114,7 +110,7 @@ void SendFrame(const std::uint8_t* frame, std::size_t frameLength) noexcept;
 // kept from an earlier handle first), over serial what a command set aside for the loop,
 // else a whole read. An owed late reply is removed. The bytes stored (0 when nothing came or
 // a read failed).
-int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, int hidTimeoutMs) noexcept;
+int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, Millis hidTimeout) noexcept;
 
 // One raw serial read of at most `count` bytes (signature capture), set-aside bytes first.
 int ReadSerialRaw(std::uint8_t* buffer, std::size_t count) noexcept;
@@ -135,23 +131,32 @@ bool WithIdleLink(F&& read) {
 
 // ---- The command pattern ----------------------------------------------------------------
 
-using ReplyHandler = void (*)(void* context, const std::uint8_t* reply, int count);
+// Reads the fields of an acknowledged reply; false when the reply lacks them.
+using ReplyHandler = bool (*)(void* context, const Reply& reply);
 
 std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& options,
                             ReplyHandler onSuccess, void* context) noexcept;
 
 // Raises linkBusy, takes the link, waits, composes in commandBuffer, frames, exchanges
-// into a cleared 512-byte reply and judges it: 1 on success (after `onSuccess(reply,
-// count)` ran with the link still held), else MapReplyStatus of the reply. 99 when the
-// command did not fit; 201 when the connection closed while the command waited.
+// into a cleared 512-byte reply and judges it: 1 on success (after `onSuccess(reply)` ran
+// with the link still held), else the reply's Status(). An `onSuccess` that returns false
+// (an acknowledged reply too short for the fields it reads) makes the result 0, so garbage
+// is never reported as a value. 99 when the command did not fit; 201 when the connection
+// closed while the command waited.
 template <class F>
 std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options,
                         F&& onSuccess) noexcept {
   using Fn = std::remove_reference_t<F>;
   return RunCommandWith(
       command, options,
-      [](void* context, const std::uint8_t* reply, int count) {
-        (*static_cast<Fn*>(context))(reply, count);
+      [](void* context, const Reply& reply) {
+        Fn& fn = *static_cast<Fn*>(context);
+        if constexpr (std::is_void_v<std::invoke_result_t<Fn&, const Reply&>>) {
+          fn(reply);
+          return true;
+        } else {
+          return static_cast<bool>(fn(reply));
+        }
       },
       &onSuccess);
 }

@@ -33,8 +33,8 @@ bool HidHandshake(int vendorId, int productId, const CommandBytes& command) {
   const std::size_t frameLength = Compose(command);
   const int received =
       TheHidDevice().Transact(vendorId, productId, CommandBuffer().data(), frameLength,
-                              reply.data(), reply.size(), kHidReplyTimeoutMs);
-  return IsAck(reply.data(), received, 6);
+                              reply.data(), reply.size(), kHidReplyTimeout);
+  return Reply(reply.data(), received).Acked(Accept::Data);
 }
 
 bool SerialHandshake(const CommandBytes& command, Millis wait) {
@@ -43,7 +43,7 @@ bool SerialHandshake(const CommandBytes& command, Millis wait) {
   port.Write(CommandBuffer().data(), Compose(command));
   Pause(wait);
   const int received = port.Read(reply.data(), kHandshakeLimit);
-  return IsAck(reply.data(), received, 6);
+  return Reply(reply.data(), received).Acked(Accept::Data);
 }
 
 bool ValidBaud(int baud) {

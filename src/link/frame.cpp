@@ -58,6 +58,23 @@ bool FindFrame(const std::uint8_t* bytes, std::size_t count, FrameSpan& found) n
   return false;
 }
 
+Reply Reply::EitherLayout(const std::uint8_t* bytes, std::size_t count) noexcept {
+  // The last short frame has 0xFFFF + 6 bytes, the first long one 0xFFFF + 8.
+  constexpr std::size_t kShortReplyLimit = 0xFFFF + kShortFrameOverhead;
+  Reply reply(bytes, 0);
+  reply.count_ = count;
+  reply.eitherLayout_ = true;
+  const bool acked = count >= kShortFrameOverhead + 1 && (bytes[3] == kAck || bytes[4] == kAck);
+  if (acked && count <= kShortReplyLimit) {
+    reply.dataOffset_ = kDataOffset;
+  } else if (acked && count >= kShortReplyLimit + 2) {
+    reply.dataOffset_ = kLongDataOffset;
+  } else {
+    reply.dataOffset_ = 0;
+  }
+  return reply;
+}
+
 std::uint8_t MapReplyStatus(const std::uint8_t* reply) noexcept {
   switch (reply[4]) {
     case 0xE1:

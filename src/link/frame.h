@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace vantorel::link {
 
@@ -42,9 +43,62 @@ struct FrameSpan {
 };
 bool FindFrame(const std::uint8_t* bytes, std::size_t count, FrameSpan& found) noexcept;
 
-// A reply acknowledges when byte 3 is ACK and more than `minBytes` bytes arrived.
-inline bool IsAck(const std::uint8_t* reply, int received, int minBytes) noexcept {
-  return received > minBytes && reply[3] == kAck;
-}
+// What a reply must be to count as success: ACK and at least one byte, or a whole frame
+// with ACK (commands that return data, and the stricter families).
+enum class Accept { Ack, Data };
+
+// A reply as the families read it: STX, length (2), ACK or NAK at 3, then for an ACK the
+// data, then XOR, sum, ETX; a refusal carries its status where the data would start. The
+// view never reads past what arrived: data bytes the reply lacks are simply not there, so a
+// getter can tell a reply too short for its fields from one that carries them.
+class Reply {
+ public:
+  Reply(const std::uint8_t* bytes, int count) noexcept
+      : bytes_(bytes), count_(count < 0 ? 0 : static_cast<std::size_t>(count)) {}
+
+  // A reply read whole without carving, that may come in either layout (picture and
+  // sign-format reads): its length tells them apart, a long one's data starts a byte later.
+  // A read of 0xFFFF + 7 bytes fits neither layout and is treated as unacknowledged.
+  static Reply EitherLayout(const std::uint8_t* bytes, std::size_t count) noexcept;
+
+  // Acknowledged under `accept`: ACK and at least one byte (Ack) or a whole frame (Data).
+  bool Acked(Accept accept) const noexcept {
+    if (eitherLayout_) return dataOffset_ != 0;
+    const std::size_t least = accept == Accept::Data ? kShortFrameOverhead + 1 : 1;
+    return count_ >= least && bytes_[3] == kAck;
+  }
+  // Byte 3, whatever follows it: ACK, or NAK.
+  bool HasAck() const noexcept { return count_ > 3 && bytes_[3] == kAck; }
+  bool HasNak() const noexcept { return count_ > 3 && bytes_[3] == kNak; }
+  // The return code of a refusal's status byte (0 when unknown or absent).
+  std::uint8_t Status() const noexcept { return MapReplyStatus(bytes_); }
+  // The data between the ACK and the check bytes; empty when the reply is not a whole frame.
+  std::span<const std::uint8_t> Data() const noexcept {
+    if (count_ < kShortFrameOverhead + 1 || (eitherLayout_ && dataOffset_ == 0)) return {};
+    return {bytes_ + dataOffset_, count_ - dataOffset_ - kTrailer};
+  }
+  // Whether the data holds at least `n` bytes.
+  bool Holds(std::size_t n) const noexcept { return Data().size() >= n; }
+  // The data byte at `index`; only after Holds(index + 1).
+  std::uint8_t At(std::size_t index) const noexcept { return Data()[index]; }
+  // The 32-bit little-endian number at data `index`; only after Holds(index + 4).
+  std::uint32_t U32At(std::size_t index) const noexcept {
+    const auto d = Data();
+    return static_cast<std::uint32_t>(d[index]) | static_cast<std::uint32_t>(d[index + 1]) << 8 |
+           static_cast<std::uint32_t>(d[index + 2]) << 16 |
+           static_cast<std::uint32_t>(d[index + 3]) << 24;
+  }
+  std::size_t Count() const noexcept { return count_; }
+
+  static constexpr std::size_t kDataOffset = 4;
+  static constexpr std::size_t kLongDataOffset = 5;
+  static constexpr std::size_t kTrailer = 3;  // XOR, sum, ETX
+
+ private:
+  const std::uint8_t* bytes_;
+  std::size_t count_;
+  std::size_t dataOffset_ = kDataOffset;
+  bool eitherLayout_ = false;
+};
 
 }  // namespace vantorel::link

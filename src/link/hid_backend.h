@@ -18,7 +18,7 @@ class HidBackend {
   // Report lengths of the open device, report id included (65 for the terminal).
   virtual std::size_t InputReportLength() const = 0;
   virtual std::size_t OutputReportLength() const = 0;
-  // Writes one output report; gives up after 100 ms. False on failure.
+  // Writes one output report; gives up after kHidReportWriteWait. False on failure.
   virtual bool WriteReport(const std::uint8_t* report, std::size_t length) = 0;
   // Reads one input report into `report` (capacity >= InputReportLength()); waits at most
   // `timeoutMs`. The bytes read, 0 when nothing arrived in time, -1 on an I/O error.

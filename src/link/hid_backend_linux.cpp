@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "link/hid_backend.h"
+#include "link/timing.h"
 
 namespace vantorel::link {
 namespace {
@@ -73,7 +74,8 @@ class HidrawBackend final : public HidBackend {
   bool WriteReport(const std::uint8_t* report, std::size_t length) override {
     if (fd_ < 0) return false;
     pollfd pfd{fd_, POLLOUT, 0};
-    if (::poll(&pfd, 1, 100) != 1 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+    if (::poll(&pfd, 1, ToMs(kHidReportWriteWait)) != 1 ||
+        (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
       return false;
     }
     // hidraw takes the report id in front, also for unnumbered reports.

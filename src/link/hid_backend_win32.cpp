@@ -18,6 +18,7 @@ extern "C" {
 #include <cstring>
 
 #include "link/hid_backend.h"
+#include "link/timing.h"
 
 namespace vantorel::link {
 namespace {
@@ -29,7 +30,6 @@ static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5, "fixed part of the
 #endif
 
 // A report write still pending after this long aborts the frame.
-constexpr DWORD kWriteWaitMs = 100;
 
 // One overlapped operation slot: a manual-reset event made once and kept for the process.
 struct IoSlot {
@@ -118,7 +118,8 @@ class Win32HidBackend final : public HidBackend {
       return true;
     }
     if (::GetLastError() != ERROR_IO_PENDING) return false;
-    if (::WaitForSingleObject(write_.event, kWriteWaitMs) == WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(write_.event, static_cast<DWORD>(ToMs(kHidReportWriteWait))) ==
+        WAIT_OBJECT_0) {
       return ::GetOverlappedResult(handle_, &write_.overlapped, &written, FALSE) != 0;
     }
     // The caller reuses the report buffer: the write must be over before we return.

@@ -66,7 +66,7 @@ void HidDevice::KeepPendingReports() noexcept {
   }
 }
 
-int HidDevice::ReadReport(std::uint8_t* chunk, int timeoutMs, bool kept) noexcept {
+int HidDevice::ReadReport(std::uint8_t* chunk, Millis timeout, bool kept) noexcept {
   chunk[0] = 0;
   if (kept && keptCount_ > 0) {
     std::memcpy(chunk, keptChunks_[keptFirst_], kChunkSize);
@@ -77,7 +77,7 @@ int HidDevice::ReadReport(std::uint8_t* chunk, int timeoutMs, bool kept) noexcep
   if (!open_) return 0;
   HidBackend& backend = Backend();
   std::array<std::uint8_t, kMaxReport> report{};
-  const int got = backend.ReadReport(report.data(), report.size(), timeoutMs);
+  const int got = backend.ReadReport(report.data(), report.size(), ToMs(timeout));
   if (got < 0) return 0;
   if (got >= 2 && report[1] != 0) {
     // Everything after the report id: the count byte and up to 63 data bytes.
@@ -89,12 +89,12 @@ int HidDevice::ReadReport(std::uint8_t* chunk, int timeoutMs, bool kept) noexcep
   return 1;
 }
 
-int HidDevice::ReadReply(std::uint8_t* reply, std::size_t maxLength, int timeoutMs,
+int HidDevice::ReadReply(std::uint8_t* reply, std::size_t maxLength, Millis timeout,
                          bool kept) noexcept {
   std::size_t total = 0;
   std::array<std::uint8_t, kChunkSize> chunk{};
   for (;;) {
-    ReadReport(chunk.data(), timeoutMs, kept);
+    ReadReport(chunk.data(), timeout, kept);
     const std::uint8_t count = chunk[0];
     if (count == 0) return static_cast<int>(total);
     const std::size_t n = count & 0x7F;
@@ -108,11 +108,11 @@ int HidDevice::ReadReply(std::uint8_t* reply, std::size_t maxLength, int timeout
 }
 
 int HidDevice::Transact(int vendorId, int productId, const std::uint8_t* bytes, std::size_t length,
-                        std::uint8_t* reply, std::size_t maxLength, int timeoutMs) noexcept {
+                        std::uint8_t* reply, std::size_t maxLength, Millis timeout) noexcept {
   if (Open(vendorId, productId) == 0) return 0;
   if (length != 0 && WriteFrame(bytes, length) == 0) return 0;
   if (reply == nullptr) return 0;
-  return ReadReply(reply, maxLength, timeoutMs);
+  return ReadReply(reply, maxLength, timeout);
 }
 
 void HidDevice::CloseHandle() noexcept {

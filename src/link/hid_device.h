@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "link/hid_backend.h"
+#include "link/timing.h"
 
 namespace vantorel::link {
 
@@ -30,16 +31,16 @@ class HidDevice {
   int WriteFrame(const std::uint8_t* bytes, std::size_t length) noexcept;
   // Reads one input report: `chunk` (64 bytes) receives the count byte and the data, or a
   // count byte of 0 when nothing arrived. 0 on an I/O error, else 1.
-  int ReadReport(std::uint8_t* chunk, int timeoutMs, bool kept = false) noexcept;
+  int ReadReport(std::uint8_t* chunk, Millis timeout, bool kept = false) noexcept;
   // Joins input reports into `reply`; the bytes stored. A report that would pass
   // maxLength, or whose count byte claims more data than a report carries, is dropped.
   // With `kept` the reports kept from an earlier handle come first (polling reads); a
   // command's reply is read from the device alone.
-  int ReadReply(std::uint8_t* reply, std::size_t maxLength, int timeoutMs,
+  int ReadReply(std::uint8_t* reply, std::size_t maxLength, Millis timeout,
                 bool kept = false) noexcept;
   // Open, write, read the reply (nothing read when `reply` is null).
   int Transact(int vendorId, int productId, const std::uint8_t* bytes, std::size_t length,
-               std::uint8_t* reply, std::size_t maxLength, int timeoutMs) noexcept;
+               std::uint8_t* reply, std::size_t maxLength, Millis timeout) noexcept;
   // Closes the device and forgets kept reports.
   void Close() noexcept;
 

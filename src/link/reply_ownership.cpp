@@ -121,9 +121,9 @@ void SettleHid() noexcept {
   device.FilterKept(KeepForLoop, nullptr);
   std::array<std::uint8_t, kReplySize> message;
   while (StillOwed()) {
-    const auto left =
-        std::chrono::duration_cast<Millis>(Own().owedUntil - Clock::now()).count() + 1;
-    const int n = device.ReadReply(message.data(), message.size(), static_cast<int>(left));
+    const Millis left =
+        std::chrono::duration_cast<Millis>(Own().owedUntil - Clock::now()) + Millis{1};
+    const int n = device.ReadReply(message.data(), message.size(), left);
     if (n > 0 && KeepForLoop(nullptr, message.data(), static_cast<std::size_t>(n))) {
       device.AppendKept(message.data(), static_cast<std::size_t>(n));
     }
@@ -176,12 +176,12 @@ int CarveReply(std::uint8_t* reply, int received, bool startsLoop) noexcept {
   return static_cast<int>(frame.length);
 }
 
-int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, int hidTimeoutMs) noexcept {
+int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, Millis hidTimeout) noexcept {
   const bool owed = StillOwed();
   int received = 0;
   Ownership& own = Own();
   if (IsHid()) {
-    received = TheHidDevice().ReadReply(buffer, maxLength, hidTimeoutMs, true);
+    received = TheHidDevice().ReadReply(buffer, maxLength, hidTimeout, true);
   } else if (own.inboxLength > 0) {
     // What a command's exchange set aside comes first, as one message.
     const std::size_t n = std::min(own.inboxLength, maxLength);

@@ -20,6 +20,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/timing.h"
+
 namespace vantorel::link {
 
 // At open and close: nothing owed, nothing kept for a loop.
@@ -49,7 +51,7 @@ void DropUnclaimedInput() noexcept;
 // A loop's read of one message (over HID the joined reports, over serial a whole read) and
 // the signature capture's raw serial read. A late reply still owed is removed. The bytes
 // stored, 0 when nothing came.
-int ReadForLoop(std::uint8_t* buffer, std::size_t maxLength, int hidTimeoutMs) noexcept;
+int ReadForLoop(std::uint8_t* buffer, std::size_t maxLength, Millis hidTimeout) noexcept;
 int ReadRawForLoop(std::uint8_t* buffer, std::size_t count) noexcept;
 
 // Marks a polling loop that expects unsolicited messages. Begin() with the link held (in the

@@ -32,10 +32,6 @@ struct LineSettings {
 // Returns false for an unknown key, a malformed pair or a value out of range.
 bool ParseLineSettings(const char* text, LineSettings& out) noexcept;
 
-// The port's read time-outs: a read call ends this long after a byte that no further byte
-// followed, and at the latest this long after it started.
-inline constexpr int kReadIntervalTimeoutMs = 50;
-inline constexpr int kReadTotalTimeoutMs = 200;
 // SerialPort::Read collects a reply in chunks of this size.
 inline constexpr std::size_t kReadChunkSize = 512;
 
@@ -59,8 +55,8 @@ class SerialPort {
 
  private:
   // The OS half. OpenDevice applies the line settings, raw mode, the time-outs and
-  // flushes both directions. ReadOnce returns after `count` bytes, a 50 ms gap after a
-  // byte, or 200 ms after it started (0 bytes then), -1 on error.
+  // flushes both directions. ReadOnce returns after `count` bytes, a kSerialReadGap after a
+  // byte, or kSerialReadTotal after it started (0 bytes then), -1 on error.
   bool OpenDevice(const char* deviceName, const char* lineSettings) noexcept;
   int ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept;
   // Returns at once with what the input queue holds (up to `count`), -1 on error.

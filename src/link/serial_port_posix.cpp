@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "link/serial_baud_linux.h"
+#include "link/timing.h"
 
 namespace vantorel::link {
 
@@ -21,7 +22,6 @@ using Clock = std::chrono::steady_clock;
 // A device that takes no byte for this long while a write waits is taken for dead. With no
 // flow control a UART always drains; at 1200 baud the 256 bytes after which the kernel
 // reports room again take about 2 s.
-constexpr int kWriteStallMs = 10000;
 
 struct StandardRate {
   int baud;
@@ -167,7 +167,7 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
   const int fd = Fd(handle_);
   if (fd < 0) return -1;
   const auto start = Clock::now();
-  const auto totalDeadline = start + std::chrono::milliseconds(kReadTotalTimeoutMs);
+  const auto totalDeadline = start + kSerialReadTotal;
   auto deadline = totalDeadline;
   std::size_t got = 0;
   // A failure after some bytes arrived still hands those bytes back; the next call fails.
@@ -187,7 +187,7 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
     const ssize_t n = ::read(fd, buffer + got, count - got);
     if (n > 0) {
       got += static_cast<std::size_t>(n);
-      const auto gapDeadline = Clock::now() + std::chrono::milliseconds(kReadIntervalTimeoutMs);
+      const auto gapDeadline = Clock::now() + kSerialReadGap;
       deadline = std::min(totalDeadline, gapDeadline);
       continue;
     }
@@ -208,7 +208,7 @@ int SerialPort::ReadNow(std::uint8_t* buffer, std::size_t count) noexcept {
     const int ready = ::poll(&p, 1, 0);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) break;
-    if (ready == 0) break;  // nothing waits
+    if (ready == 0) break;                                                       // nothing waits
     if ((p.revents & POLLIN) == 0) return got > 0 ? static_cast<int>(got) : -1;  // hung up
     const ssize_t n = ::read(fd, buffer + got, count - got);
     if (n > 0) {
@@ -235,7 +235,7 @@ int SerialPort::WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcep
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) return -1;
     pollfd p{fd, POLLOUT, 0};
-    const int ready = ::poll(&p, 1, kWriteStallMs);
+    const int ready = ::poll(&p, 1, ToMs(kSerialWriteStall));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return -1;
     if ((p.revents & POLLOUT) == 0) return -1;

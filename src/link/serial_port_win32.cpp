@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "link/serial_port.h"
+#include "link/timing.h"
 
 namespace vantorel::link {
 
@@ -26,9 +27,9 @@ constexpr std::size_t kFlagWordOffset = offsetof(DCB, BaudRate) + sizeof(DWORD);
 // Queue sizes are a hint: drivers that keep fixed queues refuse them, which is harmless.
 constexpr DWORD kQueueSize = 4096;
 
-// A read returns after a 50 ms gap following a byte, or 200 ms after it started; writes
-// have no time-out.
-constexpr COMMTIMEOUTS kTimeouts = {50, 0, 200, 0, 0};
+// A read returns after a kSerialReadGap gap following a byte, or kSerialReadTotal after it started;
+// writes have no time-out.
+constexpr COMMTIMEOUTS kTimeouts = {ToMs(kSerialReadGap), 0, ToMs(kSerialReadTotal), 0, 0};
 
 HANDLE Handle(std::intptr_t handle) noexcept {
   return reinterpret_cast<HANDLE>(handle);

@@ -8,8 +8,4 @@ void Pause(Millis duration) noexcept {
   std::this_thread::sleep_for(duration);
 }
 
-void YieldBriefly() noexcept {
-  std::this_thread::sleep_for(std::chrono::microseconds(500));
-}
-
 }  // namespace vantorel::link

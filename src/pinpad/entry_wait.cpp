@@ -42,8 +42,10 @@ bool StillWaiting(WaitFlag flag, std::uint64_t entry) noexcept {
 }  // namespace
 
 Verdict JudgePinPadMessage(const void*, const std::uint8_t* message, int count) noexcept {
-  if (count > 10 && message[3] == kAck) return Verdict::kDone;
-  if (count > 6 && (message[3] == kNak || (message[3] == kAck && message[4] == kNak))) {
+  const link::Reply reply(message, count);
+  if (reply.HasAck() && reply.Holds(4)) return Verdict::kDone;
+  const bool wholeFrame = reply.Count() > link::kShortFrameOverhead;
+  if (wholeFrame && (reply.HasNak() || (reply.HasAck() && reply.Holds(1) && reply.At(0) == kNak))) {
     return Verdict::kRefused;
   }
   return Verdict::kKeepWaiting;  // nothing, a read error, a short or unrelated message
@@ -54,11 +56,11 @@ EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMes
   EntryOutcome outcome;
   std::uint64_t entry = 0;
   link::LoopListener listener;
-  const std::uint8_t rc = link::RunCommand(command, {link::Accept::Ack, link::Millis{0}, true},
-                                           [&](const std::uint8_t*, int) {
-                                             entry = BeginWait(flag);
-                                             listener.Begin();
-                                           });
+  const std::uint8_t rc =
+      link::RunCommand(command, {link::Accept::Ack, link::kNoWait, true}, [&](const link::Reply&) {
+        entry = BeginWait(flag);
+        listener.Begin();
+      });
   if (rc != 1) {
     outcome.code = rc;
     return outcome;
@@ -71,7 +73,7 @@ EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMes
       // link too, so its answer is never read here.
       if (!StillWaiting(flag, entry)) return;
       message.fill(0);
-      const int r = link::ReadMessage(message.data(), message.size(), link::kHidReplyTimeoutMs);
+      const int r = link::ReadMessage(message.data(), message.size(), link::kHidReplyTimeout);
       if (r <= 0) return;
       switch (judge(judgeContext, message.data(), r)) {
         case Verdict::kDone:
@@ -80,7 +82,7 @@ EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMes
           break;
         case Verdict::kRefused:
           outcome.kind = EntryOutcome::Kind::kRefused;
-          outcome.code = link::MapReplyStatus(message.data());
+          outcome.code = link::Reply(message.data(), r).Status();
           break;
         case Verdict::kKeepWaiting:
           return;

@@ -42,11 +42,13 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetKey(char* keyName, int* keyNameLen
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (keyName == nullptr || keyNameLength == nullptr) return VANTOREL_INVALID_ARGUMENT;
   return link::RunCommand(link::CommandBytes{0x75, 0x46, pinpad::kGetKey}, {link::Accept::Data},
-                          [&](const std::uint8_t* reply, int) {
-                            const char* name = pinpad::KeyName(reply[4]);
+                          [&](const link::Reply& reply) {
+                            if (!reply.Holds(1)) return false;
+                            const char* name = pinpad::KeyName(reply.At(0));
                             const std::size_t length = std::strlen(name);
                             std::memcpy(keyName, name, length + 1);
                             *keyNameLength = static_cast<int>(length);
+                            return true;
                           });
 }
 

@@ -106,10 +106,10 @@ bool IsAccountNumber(const char* text, std::size_t length) noexcept {
 }
 
 // The terminal's data bytes after the first two, without a terminator.
-void CopyAfterTwo(const PinEntryRequest& request, const EntryMessage& message, int length) {
-  const int count = length - 9;
-  std::memcpy(request.result, message.data() + 6, static_cast<std::size_t>(count));
-  *request.resultLength = count;
+void CopyAfterTwo(const PinEntryRequest& request, const link::Reply& message) {
+  const auto data = message.Data().subspan(2);
+  std::memcpy(request.result, data.data(), data.size());
+  *request.resultLength = static_cast<int>(data.size());
 }
 
 // The common tail of the entries: run it, turn its outcome into the return code.
@@ -120,7 +120,8 @@ std::uint8_t Run(const CommandBytes& command, WaitFlag flag, std::uint8_t endedF
   const EntryOutcome outcome = RunEntry(command, flag, message);
   switch (outcome.kind) {
     case Kind::kMessage:
-      copy(message, outcome.length);
+      // The wait's judge let only messages with more than four data bytes through.
+      copy(link::Reply(message.data(), outcome.length));
       return VANTOREL_SUCCESS;
     case Kind::kEndedFromOutside:
       return endedFromOutside;
@@ -168,12 +169,11 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) 
   if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
 
   return pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE,
-                     [&](const pinpad::EntryMessage& message, int length) {
-                       const int count = length - 7;
-                       std::memcpy(request.result, message.data() + 4,
-                                   static_cast<std::size_t>(count));
-                       request.result[count] = 0;
-                       *request.resultLength = count;
+                     [&](const link::Reply& message) {
+                       const auto data = message.Data();
+                       std::memcpy(request.result, data.data(), data.size());
+                       request.result[data.size()] = 0;
+                       *request.resultLength = static_cast<int>(data.size());
                      });
 }
 
@@ -222,17 +222,17 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
   command.Byte(request.upperBound).Byte(request.lowerBound).Bytes(signedPieces.data(), total);
   if (!command.Fits()) return VANTOREL_INVALID_ARGUMENT;
 
-  return pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE,
-                     [&](const pinpad::EntryMessage& reply, int length) {
-                       // The first data byte is the terminal's value; the digits follow, up
-                       // to its 'F' padding or the check bytes.
-                       *request.resultLength = reply[4];
-                       int n = 0;
-                       for (int i = 5; i < length - 3 && reply[i] != 0x46; ++i) {
-                         request.result[n++] = reply[i];
-                       }
-                       request.result[n] = 0;
-                     });
+  return pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE, [&](const link::Reply& reply) {
+    // The first data byte is the terminal's value; the digits follow, up
+    // to its 'F' padding or the check bytes.
+    const auto data = reply.Data();
+    *request.resultLength = data[0];
+    std::size_t n = 0;
+    for (std::size_t i = 1; i < data.size() && data[i] != 0x46; ++i) {
+      request.result[n++] = static_cast<char>(data[i]);
+    }
+    request.result[n] = 0;
+  });
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest request) noexcept {
@@ -248,9 +248,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest reques
   if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
 
   return pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE,
-                     [&](const pinpad::EntryMessage& message, int length) {
-                       pinpad::CopyAfterTwo(request, message, length);
-                     });
+                     [&](const link::Reply& message) { pinpad::CopyAfterTwo(request, message); });
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMode,
@@ -267,7 +265,5 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMo
 
   // Superseded by another entry or ended by closing: reported as success, outputs untouched.
   return pinpad::Run(command, WaitFlag::kEncryptedEntry, VANTOREL_SUCCESS,
-                     [&](const pinpad::EntryMessage& message, int length) {
-                       pinpad::CopyAfterTwo(request, message, length);
-                     });
+                     [&](const link::Reply& message) { pinpad::CopyAfterTwo(request, message); });
 }

@@ -31,7 +31,6 @@ constexpr std::size_t kSerialAssembly = 75;
 constexpr std::size_t kHidReadArea = 76;
 constexpr int kHidMessageLimit = 64;
 constexpr int kEventLength = 4;
-constexpr int kHidPointWaitMs = 64;
 // Values of one decoded run; a serial read holds 15 packets, an HID message 13.
 constexpr std::size_t kDecodeArea = 30;
 // HID deliveries are batched until 15 points are collected or a run starts with a pen-up.
@@ -94,7 +93,7 @@ class ReceiveLoop {
       read();
       didRead = true;
     });
-    if (!idle) link::YieldBriefly();
+    if (!idle) link::Pause(link::kCaptureYield);
     return didRead;
   }
 
@@ -106,7 +105,7 @@ class ReceiveLoop {
       return;
     }
     if (n <= 0) {
-      link::YieldBriefly();
+      link::Pause(link::kCaptureYield);
       return;
     }
     const std::size_t total = carry_ + static_cast<std::size_t>(n);
@@ -123,7 +122,8 @@ class ReceiveLoop {
 
   void HidTurn() {
     int n = 0;
-    if (!ReadOnce([&] { n = link::ReadMessage(read_.data(), read_.size(), kHidPointWaitMs); })) {
+    if (!ReadOnce(
+            [&] { n = link::ReadMessage(read_.data(), read_.size(), link::kHidPointWait); })) {
       return;
     }
     if (n == kEventLength && read_[0] == kSignature) {
@@ -131,7 +131,7 @@ class ReceiveLoop {
       return;
     }
     if (n <= kEventLength || n > kHidMessageLimit) {
-      if (n <= 0) link::YieldBriefly();
+      if (n <= 0) link::Pause(link::kCaptureYield);
       return;  // not pen data: dropped, the carry stays
     }
     std::memcpy(assembly_.data() + carry_, read_.data(), static_cast<std::size_t>(n));
@@ -196,16 +196,17 @@ std::uint8_t Plain(std::uint8_t sub) noexcept {
   return link::RunCommand(CommandBytes{kSignature, kPerform, sub});
 }
 
-// Commands whose reply carries a 32-bit little-endian number at bytes 4-7.
+// Commands whose reply data is a 32-bit little-endian number; a reply without all four bytes
+// fails rather than reporting its check bytes as the number.
 std::uint8_t ReadNumber(std::uint8_t sub, unsigned int* out) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (out == nullptr) return VANTOREL_INVALID_ARGUMENT;
-  return link::RunCommand(
-      CommandBytes{kSignature, kPerform, sub}, {}, [&](const std::uint8_t* reply, int) {
-        *out = static_cast<unsigned int>(reply[4]) | static_cast<unsigned int>(reply[5]) << 8 |
-               static_cast<unsigned int>(reply[6]) << 16 |
-               static_cast<unsigned int>(reply[7]) << 24;
-      });
+  return link::RunCommand(CommandBytes{kSignature, kPerform, sub}, {},
+                          [&](const link::Reply& reply) {
+                            if (!reply.Holds(4)) return false;
+                            *out = reply.U32At(0);
+                            return true;
+                          });
 }
 
 }  // namespace
@@ -242,11 +243,11 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
   const unsigned generation = captureGeneration.fetch_add(1) + 1;
   state.captureActive = 0;
   link::LoopListener listener;
-  const std::uint8_t rc = link::RunCommand(command, {link::Accept::Ack, link::Millis{0}, true},
-                                           [&](const std::uint8_t*, int) {
-                                             state.captureActive = 1;
-                                             listener.Begin();
-                                           });
+  const std::uint8_t rc =
+      link::RunCommand(command, {link::Accept::Ack, link::kNoWait, true}, [&](const link::Reply&) {
+        state.captureActive = 1;
+        listener.Begin();
+      });
   if (rc != VANTOREL_SUCCESS) {
     state.captureActive = 0;
     return rc;
@@ -278,7 +279,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_CalibrateDevice(void) noexcept {
 extern "C" unsigned char VANTOREL_CALL Zelto_ExitCapture(void) noexcept {
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   return link::RunCommand(CommandBytes{kSignature, kPerform, 0x1F}, {},
-                          [](const std::uint8_t*, int) { link::State().captureActive = 0; });
+                          [](const link::Reply&) { link::State().captureActive = 0; });
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_GetSignFormat(int formatNumber, unsigned char* buffer,

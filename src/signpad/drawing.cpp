@@ -69,7 +69,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_DrawLine(int x1, int y1, int x2, in
   if (!PointOnScreen(x1, y1) || !PointOnScreen(x2, y2)) return VANTOREL_INVALID_ARGUMENT;
   CommandBytes command{kDisplay, kPerform, 0x11};
   command.Word(x1).Word(y1).Word(x2).Word(y2);
-  return link::RunCommand(command, {link::Accept::Ack, kLineWait});
+  return link::RunCommand(command, {link::Accept::Ack, link::kLineWait});
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawRectangle(int left, int top, int right,
@@ -189,6 +189,11 @@ extern "C" unsigned char VANTOREL_CALL Zelto_ReviewBackLight(unsigned char* leve
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (level == nullptr) return VANTOREL_INVALID_ARGUMENT;
   // The pad answers 80 01 and the level, as the setting is written.
+  constexpr std::size_t kLevel = 2;
   return link::RunCommand(CommandBytes{kDisplay, 0x52, 0x80}, {link::Accept::Data},
-                          [&](const std::uint8_t* reply, int) { *level = reply[6]; });
+                          [&](const link::Reply& reply) {
+                            if (!reply.Holds(kLevel + 1)) return false;
+                            *level = reply.At(kLevel);
+                            return true;
+                          });
 }

@@ -84,12 +84,14 @@ extern "C" unsigned char VANTOREL_CALL Zelto_RetrieveStorePicture(unsigned char*
   options.serialLimit = link::kReplySize;
   const int received = link::ExchangeCommand(CommandBytes{kDisplay, kPerform, 0x72}, reply.data(),
                                              reply.size(), options);
-  if (!link::IsAck(reply.data(), received, 0)) return link::MapReplyStatus(reply.data());
-  // Byte 4 counts two-byte entries. Only entries that arrived whole are handed on: a
-  // shortened reply must not pass the zeros of the cleared reply area off as entries.
-  const int arrived = std::max(received - 8, 0) / 2;
-  const int entries = std::min<int>(reply[4], arrived);
-  std::memcpy(buffer, reply.data() + 5, static_cast<std::size_t>(entries) * 2);
-  *count = entries * 2;
+  const link::Reply view(reply.data(), received);
+  if (!view.Acked(link::Accept::Ack)) return view.Status();
+  // The first data byte counts two-byte entries. Only entries that arrived whole are handed
+  // on: a shortened reply must not pass the zeros of the cleared reply area off as entries.
+  const auto data = view.Data();
+  const std::size_t arrived = data.empty() ? 0 : (data.size() - 1) / 2;
+  const std::size_t entries = data.empty() ? 0 : std::min<std::size_t>(data[0], arrived);
+  if (entries > 0) std::memcpy(buffer, data.data() + 1, entries * 2);
+  *count = static_cast<int>(entries * 2);
   return VANTOREL_SUCCESS;
 }

@@ -10,8 +10,6 @@ namespace vantorel::signpad {
 inline constexpr int kMaxX = 319;
 inline constexpr int kMaxY = 239;
 inline constexpr std::uint8_t kMaxBacklight = 200;
-// A line takes the pad longer to take in than other drawing commands.
-inline constexpr link::Millis kLineWait{300};
 
 // Only upper bounds: the pad clips negative coordinates itself.
 constexpr bool PointOnScreen(int x, int y) noexcept {

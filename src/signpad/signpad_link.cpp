@@ -36,8 +36,8 @@ std::uint8_t SendLargeCommand(std::span<const std::uint8_t> head,
   std::array<std::uint8_t, link::kReplySize> reply;
   const int received = link::Exchange(frame, frameLength, reply.data(), reply.size());
   heap.reset();
-  if (!link::IsAck(reply.data(), received, 0)) return link::MapReplyStatus(reply.data());
-  return VANTOREL_SUCCESS;
+  const link::Reply view(reply.data(), received);
+  return view.Acked(link::Accept::Ack) ? VANTOREL_SUCCESS : view.Status();
 }
 
 std::uint8_t ReadIntoCallerBuffer(const link::CommandBytes& command, std::uint8_t* buffer,
@@ -49,26 +49,14 @@ std::uint8_t ReadIntoCallerBuffer(const link::CommandBytes& command, std::uint8_
 
   link::ExchangeOptions options;
   options.serialLimit = bufferSize;
-  options.hidTimeoutMs = link::kHidLongReplyTimeoutMs;
+  options.hidTimeout = link::kHidLongReplyTimeout;
   options.carve = false;  // the reply may come in the long layout
   const int received = link::ExchangeCommand(command, buffer, bufferSize, options);
-  const auto n = static_cast<std::size_t>(received);
-
-  // A 65,542-byte read fits neither layout: a short frame ends at 65,541 bytes and a long
-  // one starts at 65,543.
-  constexpr std::size_t kShortReplyLimit = 0xFFFF + 6;
-  const bool acked = n >= 7 && (buffer[3] == link::kAck || buffer[4] == link::kAck);
-  std::size_t dataOffset = 0;
-  if (acked && n <= kShortReplyLimit) {
-    dataOffset = 4;
-  } else if (acked && n >= kShortReplyLimit + 2) {
-    dataOffset = 5;
-  } else {
-    return link::MapReplyStatus(buffer);
-  }
-  const std::size_t dataLength = n - dataOffset - 3;
-  std::memmove(buffer, buffer + dataOffset, dataLength);
-  *length = static_cast<unsigned int>(dataLength);
+  const auto reply = link::Reply::EitherLayout(buffer, static_cast<std::size_t>(received));
+  if (!reply.Acked(link::Accept::Ack)) return reply.Status();
+  const auto data = reply.Data();
+  std::memmove(buffer, data.data(), data.size());
+  *length = static_cast<unsigned int>(data.size());
   return VANTOREL_SUCCESS;
 }
 

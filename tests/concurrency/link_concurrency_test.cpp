@@ -56,10 +56,11 @@ TEST_P(LinkConcurrency, PollingReaderNeverTakesACommandsReply) {
     std::uint8_t buffer[512];
     while (!stop.load()) {
       int n = 0;
-      const bool ran = vantorel::link::WithIdleLink(
-          [&] { n = vantorel::link::ReadMessage(buffer, sizeof buffer, 64); });
+      const bool ran = vantorel::link::WithIdleLink([&] {
+        n = vantorel::link::ReadMessage(buffer, sizeof buffer, vantorel::link::kHidPointWait);
+      });
       if (!ran) {
-        vantorel::link::YieldBriefly();
+        vantorel::link::Pause(vantorel::link::kCaptureYield);
         continue;
       }
       ++reads;

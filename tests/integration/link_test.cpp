@@ -246,6 +246,75 @@ TEST(LinkHid, EveryExchangeFindsTheDeviceAgain) {
   EXPECT_EQ(session.hid()->OpenCount(), opens + 1);
 }
 
+// An acknowledged reply too short for the fields a getter reads fails with 0 and leaves the
+// caller's output alone: neither the frame's check bytes nor ETX are reported as a value.
+TEST_P(Link, AcknowledgedReplyWithoutTheFieldsFails) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  struct Case {
+    const char* what;
+    std::uint8_t cls, fn, sub;
+    Bytes data;  // one byte short of what the getter reads
+    unsigned char (*call)(unsigned int& out);
+  };
+  const Case cases[] = {
+      {"PauseCapture",
+       0x7A,
+       0x46,
+       0x12,
+       {0x01, 0x02, 0x03},
+       [](unsigned int& out) { return Zelto_PauseCapture(&out); }},
+      {"GetPointCount, no data",
+       0x7A,
+       0x46,
+       0x17,
+       {},
+       [](unsigned int& out) { return Zelto_GetPointCount(&out); }},
+      {"ReviewBackLight",
+       0x8A,
+       0x52,
+       0x80,
+       {0x80, 0x01},
+       [](unsigned int& out) {
+         unsigned char level = 0x5A;
+         const unsigned char rc = Zelto_ReviewBackLight(&level);
+         out = level;
+         return rc;
+       }},
+      {"GetOutputSetting",
+       0x73,
+       0x52,
+       0x1A,
+       {0x52, 0x1A},
+       [](unsigned int& out) {
+         unsigned char value = 0x5A;
+         const unsigned char rc = MSR_GetOutputSetting(&value);
+         out = value;
+         return rc;
+       }},
+      {"GetKey, no data",
+       0x75,
+       0x46,
+       0x81,
+       {},
+       [](unsigned int& out) {
+         char name[16] = "untouched";
+         int length = -1;
+         const unsigned char rc = PIN_GetKey(name, &length);
+         out = std::string(name) == "untouched" && length == -1 ? 0x5A : 0;
+         return rc;
+       }},
+  };
+  for (const Case& c : cases) {
+    const Bytes data = c.data;
+    session.terminal().Register(
+        c.cls, c.fn, c.sub,
+        [data](vterm::Terminal&, const vterm::Command&) { return vterm::Response::Ack(data); });
+    unsigned int out = 0x5A;
+    EXPECT_EQ(c.call(out), VANTOREL_FAILURE) << c.what;
+    EXPECT_EQ(out, 0x5Au) << c.what;
+  }
+}
+
 TEST(LinkHid, DeviceVanishingDuringAReadGivesZero) {
   Session session(Transport::kHid);
   ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);

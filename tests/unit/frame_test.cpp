@@ -76,6 +76,60 @@ TEST(MapReplyStatus, Table) {
   }
 }
 
+// The reply view's count rules: what counts as acknowledged, where the data lies, and that
+// no field is read beyond what arrived.
+TEST(Reply, CountRulesAndData) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    bool ackedAck, ackedData;
+    std::vector<std::uint8_t> data;
+  };
+  const std::vector<std::uint8_t> ackOnly = Framed({0x06});
+  const std::vector<std::uint8_t> withData = Framed({0x06, 0x11, 0x22});
+  const std::vector<std::uint8_t> refused = Framed({0x15, 0xE8});
+  const Case cases[] = {
+      {"nothing", {}, false, false, {}},
+      {"ACK byte alone", {0x02, 0x01, 0x00, 0x06}, true, false, {}},
+      {"six bytes", {ackOnly.begin(), ackOnly.begin() + 6}, true, false, {}},
+      {"bare ACK frame", ackOnly, true, true, {}},
+      {"ACK and data", withData, true, true, {0x11, 0x22}},
+      {"NAK", refused, false, false, {0xE8}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> area(16, 0);
+    std::copy(c.bytes.begin(), c.bytes.end(), area.begin());
+    const Reply reply(area.data(), static_cast<int>(c.bytes.size()));
+    EXPECT_EQ(reply.Acked(Accept::Ack), c.ackedAck) << c.what;
+    EXPECT_EQ(reply.Acked(Accept::Data), c.ackedData) << c.what;
+    const auto data = reply.Data();
+    EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.end()), c.data) << c.what;
+    EXPECT_EQ(reply.Holds(c.data.size()), true) << c.what;
+    EXPECT_EQ(reply.Holds(c.data.size() + 1), false) << c.what;
+  }
+  EXPECT_EQ(Reply(refused.data(), static_cast<int>(refused.size())).Status(), 104);
+  const std::vector<std::uint8_t> number = Framed({0x06, 0x78, 0x56, 0x34, 0x12});
+  EXPECT_EQ(Reply(number.data(), static_cast<int>(number.size())).U32At(0), 0x12345678u);
+}
+
+// Reads that may come in either layout: the length tells them apart, and the one length
+// that fits neither is not acknowledged.
+TEST(Reply, EitherLayoutByLength) {
+  for (const std::size_t content : {std::size_t{1}, std::size_t{5}, std::size_t{0xFFFE},
+                                    std::size_t{0x10000}, std::size_t{0x10001}}) {
+    std::vector<std::uint8_t> command(content, 0x41);
+    command[0] = kAck;
+    const std::vector<std::uint8_t> frame = Framed(command);
+    const Reply reply = Reply::EitherLayout(frame.data(), frame.size());
+    ASSERT_TRUE(reply.Acked(Accept::Ack)) << content;
+    EXPECT_EQ(reply.Data().size(), content - 1) << content;
+  }
+  std::vector<std::uint8_t> neither(0xFFFF + 7, 0);
+  neither[3] = kAck;
+  EXPECT_FALSE(Reply::EitherLayout(neither.data(), neither.size()).Acked(Accept::Ack));
+  EXPECT_TRUE(Reply::EitherLayout(neither.data(), neither.size()).Data().empty());
+}
+
 // Carving a reply: the first complete short frame with matching check bytes and ETX.
 TEST(FindFrame, FindsTheFirstCompleteVerifiedFrame) {
   const std::vector<std::uint8_t> version = Framed({0x06, 'V', 'T'});  // 9 bytes

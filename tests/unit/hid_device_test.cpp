@@ -102,7 +102,7 @@ TEST_F(HidDeviceTest, SplitsFramesIntoCountedReports) {
 TEST_F(HidDeviceTest, JoinsReportsWhileContinuationBitIsSet) {
   backend.input = {{0x85, 1, 2, 3, 4, 5}, {0x03, 6, 7, 8}};
   std::uint8_t reply[512] = {};
-  EXPECT_EQ(device.ReadReply(reply, sizeof reply, 10), 8);
+  EXPECT_EQ(device.ReadReply(reply, sizeof reply, Millis{10}), 8);
   EXPECT_EQ(Bytes(reply, reply + 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
   EXPECT_EQ(backend.timeouts, 0) << "a reply that ends normally costs no wait";
 }
@@ -110,17 +110,17 @@ TEST_F(HidDeviceTest, JoinsReportsWhileContinuationBitIsSet) {
 TEST_F(HidDeviceTest, EmptyFirstReportYieldsNothing) {
   backend.input = {{0x00, 9, 9}};
   std::uint8_t reply[512] = {};
-  EXPECT_EQ(device.ReadReply(reply, sizeof reply, 10), 0);
+  EXPECT_EQ(device.ReadReply(reply, sizeof reply, Millis{10}), 0);
 }
 
 TEST_F(HidDeviceTest, DropsReportsThatDoNotFit) {
   std::uint8_t reply[8] = {};
   backend.input = {{0x83, 1, 2, 3}, {0x02, 4, 5}};
-  EXPECT_EQ(device.ReadReply(reply, 2, 10), 2);
+  EXPECT_EQ(device.ReadReply(reply, 2, Millis{10}), 2);
   EXPECT_EQ(Bytes(reply, reply + 2), (Bytes{4, 5}));
 
   backend.input = {{0x83, 1, 2, 3}, {0x02, 4, 5}};
-  EXPECT_EQ(device.ReadReply(reply, 3, 10), 3);
+  EXPECT_EQ(device.ReadReply(reply, 3, Millis{10}), 3);
   EXPECT_EQ(Bytes(reply, reply + 3), (Bytes{1, 2, 3}));
   EXPECT_EQ(backend.timeouts, 1) << "the dropped last report ends with one time-out";
 }
@@ -130,7 +130,7 @@ TEST_F(HidDeviceTest, CountAboveWhatAReportCarriesIsDropped) {
   // 64-byte report, so both are dropped; the good report after them is kept.
   backend.input = {{0x40, 1}, {0xFF, 2}, {0x02, 7, 8}};
   std::uint8_t reply[512] = {};
-  EXPECT_EQ(device.ReadReply(reply, sizeof reply, 10), 2);
+  EXPECT_EQ(device.ReadReply(reply, sizeof reply, Millis{10}), 2);
   EXPECT_EQ(Bytes(reply, reply + 2), (Bytes{7, 8}));
 }
 
@@ -139,17 +139,20 @@ TEST_F(HidDeviceTest, TransactSearchesEveryTimeAndNeedsTheDevice) {
   std::uint8_t reply[512] = {};
   backend.reply = {{0x01, 0x06}};
   const int opensBefore = backend.opens;
-  EXPECT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), reply, sizeof reply, 10),
-            1);
+  EXPECT_EQ(
+      device.Transact(0x1234, 0x5678, frame.data(), frame.size(), reply, sizeof reply, Millis{10}),
+      1);
   EXPECT_EQ(backend.opens, opensBefore + 1);
-  EXPECT_EQ(device.Transact(0x1234, 0x9999, frame.data(), frame.size(), reply, sizeof reply, 10),
-            0);
+  EXPECT_EQ(
+      device.Transact(0x1234, 0x9999, frame.data(), frame.size(), reply, sizeof reply, Millis{10}),
+      0);
   backend.present = false;
-  EXPECT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), reply, sizeof reply, 10),
-            0);
+  EXPECT_EQ(
+      device.Transact(0x1234, 0x5678, frame.data(), frame.size(), reply, sizeof reply, Millis{10}),
+      0);
   backend.present = true;
   backend.written.clear();
-  EXPECT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), nullptr, 0, 10), 0);
+  EXPECT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), nullptr, 0, Millis{10}), 0);
   EXPECT_EQ(backend.written.size(), 1u) << "no reply buffer: written, nothing read";
 }
 
@@ -159,19 +162,21 @@ TEST_F(HidDeviceTest, ReportsWaitingAtAReopenGoToTheNextPollingReadNotTheReply) 
   backend.reply = {{0x02, 0x06, 0x07}};
   const Bytes frame{1, 2, 3};
   std::uint8_t reply[512] = {};
-  ASSERT_EQ(device.Transact(0x1234, 0x5678, frame.data(), frame.size(), reply, sizeof reply, 10),
-            2);
+  ASSERT_EQ(
+      device.Transact(0x1234, 0x5678, frame.data(), frame.size(), reply, sizeof reply, Millis{10}),
+      2);
   EXPECT_EQ(Bytes(reply, reply + 2), (Bytes{0x06, 0x07})) << "the command reads its own reply";
   std::uint8_t message[512] = {};
-  EXPECT_EQ(device.ReadReply(message, sizeof message, 10, true), 2);
+  EXPECT_EQ(device.ReadReply(message, sizeof message, Millis{10}, true), 2);
   EXPECT_EQ(Bytes(message, message + 2), (Bytes{0xAA, 0xBB})) << "the message survived the reopen";
-  EXPECT_EQ(device.ReadReply(message, sizeof message, 10, true), 0);
+  EXPECT_EQ(device.ReadReply(message, sizeof message, Millis{10}, true), 0);
 
   backend.input = {{0x01, 0xCC}};
   ASSERT_EQ(device.Open(0x1234, 0x5678), 1);
   device.Close();
   ASSERT_EQ(device.Open(0x1234, 0x5678), 1);
-  EXPECT_EQ(device.ReadReply(message, sizeof message, 10, true), 0) << "a close forgets them";
+  EXPECT_EQ(device.ReadReply(message, sizeof message, Millis{10}, true), 0)
+      << "a close forgets them";
 }
 
 // Kept reports are sorted message by message: a message spans reports while the
@@ -190,15 +195,15 @@ TEST_F(HidDeviceTest, FilterKeptDecidesPerMessageAndKeepsTheOrder) {
   const Bytes appended(70, 0xD0);  // two reports when kept again
   device.AppendKept(appended.data(), appended.size());
   std::uint8_t message[512] = {};
-  ASSERT_EQ(device.ReadReply(message, sizeof message, 10, true), 2);
+  ASSERT_EQ(device.ReadReply(message, sizeof message, Millis{10}, true), 2);
   EXPECT_EQ(Bytes(message, message + 2), (Bytes{0xA1, 0xA2}));
-  ASSERT_EQ(device.ReadReply(message, sizeof message, 10, true), 3);
+  ASSERT_EQ(device.ReadReply(message, sizeof message, Millis{10}, true), 3);
   EXPECT_EQ(Bytes(message, message + 3), (Bytes{0xC1, 0xC2, 0xC3}));
-  ASSERT_EQ(device.ReadReply(message, sizeof message, 10, true), 70);
+  ASSERT_EQ(device.ReadReply(message, sizeof message, Millis{10}, true), 70);
   EXPECT_EQ(Bytes(message, message + 70), appended);
   device.AppendKept(appended.data(), appended.size());
   device.ForgetKept();
-  EXPECT_EQ(device.ReadReply(message, sizeof message, 10, true), 0);
+  EXPECT_EQ(device.ReadReply(message, sizeof message, Millis{10}, true), 0);
 }
 
 }  // namespace

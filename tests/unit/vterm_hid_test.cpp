@@ -193,7 +193,7 @@ TEST(VtermHid, LibraryHidDeviceTransacts) {
   std::uint8_t reply[512] = {};
   Bytes frame = kVersionQuery;
   const int n = device.Transact(vterm::kVendorId, vterm::kProductId, frame.data(), frame.size(),
-                                reply, sizeof reply, 512);
+                                reply, sizeof reply, vantorel::link::Millis{512});
   const Bytes expected = vterm::AckFrame(Bytes{'V', 'T', ' ', '2', '.', '0', '4'});
   ASSERT_EQ(n, static_cast<int>(expected.size()));
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reply));
@@ -204,7 +204,7 @@ TEST(VtermHid, LibraryHidDeviceTransacts) {
   // A reply injected as 0x85 + 0x03 reports joins to 8 bytes.
   hid.ReplaceNextMessage({Bytes{0x00, 0x85, 1, 2, 3, 4, 5}, Bytes{0x00, 0x03, 6, 7, 8}});
   const int m = device.Transact(vterm::kVendorId, vterm::kProductId, frame.data(), frame.size(),
-                                reply, sizeof reply, 512);
+                                reply, sizeof reply, vantorel::link::Millis{512});
   EXPECT_EQ(m, 8);
   EXPECT_EQ(Bytes(reply, reply + 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
   device.UseBackend(nullptr);
