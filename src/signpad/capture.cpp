@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "link/command.h"
+#include "link/trace.h"
 #include "signpad/point_decoder.h"
 #include "signpad/signpad_link.h"
 #include "vantorel.h"
@@ -219,6 +220,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
     unsigned char format, unsigned char captureByte1, unsigned char captureByte2,
     unsigned char captureByte3, unsigned char captureByte4, unsigned char captureByte5,
     unsigned char captureByte6, unsigned char captureByte7) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("Zelto_StartCapture");
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (format > kMaxFormat) return VANTOREL_INVALID_ARGUMENT;
   link::LinkState& state = link::State();
@@ -273,6 +275,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_ExitCapture(void) noexcept {
 extern "C" unsigned char VANTOREL_CALL Zelto_GetSignFormat(int formatNumber, unsigned char* buffer,
                                                            unsigned int bufferSize,
                                                            unsigned int* length) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("Zelto_GetSignFormat");
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (formatNumber < 1 || formatNumber > 4) return VANTOREL_INVALID_ARGUMENT;
   // Every reply frame has at least 7 bytes; a smaller buffer could not even be judged.
@@ -285,6 +288,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_GetSignFormat(int formatNumber, uns
 extern "C" unsigned char VANTOREL_CALL Zelto_SetSignFormat(int formatNumber,
                                                            const unsigned char* data,
                                                            unsigned int length) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("Zelto_SetSignFormat");
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (formatNumber < 1 || formatNumber > 4) return VANTOREL_INVALID_ARGUMENT;
   // The pad's blocks are far smaller than the working buffer; a longer block is refused
