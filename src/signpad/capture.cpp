@@ -184,21 +184,25 @@ class ReceiveLoop {
   int batchCount_ = 0;
 };
 
-std::uint8_t Plain(std::uint8_t sub) noexcept {
+std::uint8_t Plain(std::uint8_t sub,
+                   std::source_location where = std::source_location::current()) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  return link::RunCommand(CommandBytes{kSignature, kPerform, sub});
+  return link::RunCommand(CommandBytes{kSignature, kPerform, sub}, {}, where);
 }
 
 // Commands whose reply carries a 32-bit little-endian number at bytes 4-7.
-std::uint8_t ReadNumber(std::uint8_t sub, unsigned int* out) noexcept {
+std::uint8_t ReadNumber(std::uint8_t sub, unsigned int* out,
+                        std::source_location where = std::source_location::current()) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (out == nullptr) return VANTOREL_INVALID_ARGUMENT;
   return link::RunCommand(
-      CommandBytes{kSignature, kPerform, sub}, {}, [&](const std::uint8_t* reply, int) {
+      CommandBytes{kSignature, kPerform, sub}, {},
+      [&](const std::uint8_t* reply, int) {
         *out = static_cast<unsigned int>(reply[4]) | static_cast<unsigned int>(reply[5]) << 8 |
                static_cast<unsigned int>(reply[6]) << 16 |
                static_cast<unsigned int>(reply[7]) << 24;
-      });
+      },
+      where);
 }
 
 }  // namespace
