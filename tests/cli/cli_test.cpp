@@ -381,6 +381,30 @@ TEST_F(Cli, ScreenDrawsColourBars) {
   EXPECT_EQ(blue.b, 255);
 }
 
+TEST_F(Cli, TraceFlagTracesFramesAndResultsToStandardError) {
+  const Result r = Run(Port({"--trace", "settings", "get", "decoding"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(" Brixa_OpenPort sent 9 bytes [device 78, perform 46, sub 01]: "
+                       "02 03 00 78 46 01 3F BF 03\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(" MSR_GetDecodingSetting sent 9 bytes [reader 73, read 52, sub 1D]"),
+            std::string::npos);
+  EXPECT_NE(r.err.find(" MSR_GetDecodingSetting returned 1 (success)\n"), std::string::npos);
+  EXPECT_NE(r.err.find(" Brixa_Close returned 1 (success)\n"), std::string::npos);
+  EXPECT_EQ(r.out.find(" sent "), std::string::npos) << "the trace stays off standard output";
+
+  // The trace keeps a key loaded from the command line to itself as well.
+  const Result key =
+      Run(Port({"settings", "set", "device-key", "00112233445566778899AABBCCDDEEFF", "--trace"}));
+  EXPECT_EQ(key.status, 0) << key.err;
+  EXPECT_NE(key.err.find(" MSR_LoadDeviceKey sent 26 bytes [reader 73, write 53, sub 76]: data "
+                         "withheld"),
+            std::string::npos)
+      << key.err;
+  EXPECT_EQ(key.err.find("44 55 66"), std::string::npos);
+}
+
 TEST_F(Cli, ListShowsPortsAndHidNodesWithAccess) {
   const fs::path dev = dir_ / "dev";
   const fs::path sys = dir_ / "sys";
