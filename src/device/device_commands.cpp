@@ -14,7 +14,7 @@ constexpr char kSdkVersion[] = "1.10";
 
 // Reply data (bytes 4 .. count - 4) to the caller's buffer, their count to `length`.
 std::uint8_t ReadData(CommandBytes command, char* buffer, int* length,
-                      std::source_location where = std::source_location::current()) {
+                      const char* caller = __builtin_FUNCTION()) {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
   return link::RunCommand(
@@ -23,7 +23,7 @@ std::uint8_t ReadData(CommandBytes command, char* buffer, int* length,
         std::memcpy(buffer, reply + 4, count - 7);
         *length = count - 7;
       },
-      where);
+      caller);
 }
 
 // High nibble for the first selector, low nibble for the second; 0 differs between them.

@@ -108,9 +108,9 @@ std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& o
   return RunCommandBody(command, options, onSuccess, context);
 }
 
-std::uint8_t SendCommand(const CommandBytes& command, std::source_location where) noexcept {
+std::uint8_t SendCommand(const CommandBytes& command, const char* caller) noexcept {
   if (trace::On()) [[unlikely]] {
-    trace::CallScope scope(where.function_name());
+    trace::CallScope scope(caller);
     const std::uint8_t rc = SendCommandBody(command);
     scope.Result(rc);
     return rc;

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <source_location>
 #include <type_traits>
 
 #include "link/frame.h"
@@ -135,24 +134,23 @@ std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& o
 // command did not fit; 201 when the connection closed while the command waited.
 template <class F>
 std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options, F&& onSuccess,
-                        std::source_location where = std::source_location::current()) noexcept {
+                        const char* caller = __builtin_FUNCTION()) noexcept {
   using Fn = std::remove_reference_t<F>;
   return RunCommandWith(
       command, options,
       [](void* context, const std::uint8_t* reply, int count) {
         (*static_cast<Fn*>(context))(reply, count);
       },
-      &onSuccess, where.function_name());
+      &onSuccess, caller);
 }
 
-inline std::uint8_t RunCommand(
-    const CommandBytes& command, const CommandOptions& options = {},
-    std::source_location where = std::source_location::current()) noexcept {
-  return RunCommandWith(command, options, nullptr, nullptr, where.function_name());
+inline std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options = {},
+                               const char* caller = __builtin_FUNCTION()) noexcept {
+  return RunCommandWith(command, options, nullptr, nullptr, caller);
 }
 
 // Send-only commands (restart, cancel): wait, send without judging a reply, return 1.
 std::uint8_t SendCommand(const CommandBytes& command,
-                         std::source_location where = std::source_location::current()) noexcept;
+                         const char* caller = __builtin_FUNCTION()) noexcept;
 
 }  // namespace vantorel::link

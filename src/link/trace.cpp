@@ -19,7 +19,9 @@ constinit std::atomic<bool> enabled{false};
 
 namespace {
 
-constinit std::mutex sinkMutex;
+// Not constinit: not every library makes std::mutex constexpr. Declared before the loader
+// below, so it is ready when that runs.
+std::mutex sinkMutex;
 constinit std::FILE* sink = nullptr;
 constinit bool sinkIsFile = false;
 constinit std::atomic<int> threadCounter{0};

@@ -77,6 +77,12 @@ void OsError(const char* call, const char* path, const char* systemMessage,
 // Free text (a device looked at and why it was skipped).
 void Note(const char* text) noexcept;
 
+#if defined(_WIN32)
+// OsError with the system's own message for a GetLastError code (trace_win32.cpp).
+void OsErrorCode(const char* call, const char* path, unsigned long code,
+                 const char* hint = nullptr) noexcept;
+#endif
+
 // ---- Pure decisions, exposed for tests ------------------------------------------------
 
 // Whether a command's own data bytes may be shown (`command` starts with class, function,

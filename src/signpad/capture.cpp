@@ -184,15 +184,14 @@ class ReceiveLoop {
   int batchCount_ = 0;
 };
 
-std::uint8_t Plain(std::uint8_t sub,
-                   std::source_location where = std::source_location::current()) noexcept {
+std::uint8_t Plain(std::uint8_t sub, const char* caller = __builtin_FUNCTION()) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  return link::RunCommand(CommandBytes{kSignature, kPerform, sub}, {}, where);
+  return link::RunCommand(CommandBytes{kSignature, kPerform, sub}, {}, caller);
 }
 
 // Commands whose reply carries a 32-bit little-endian number at bytes 4-7.
 std::uint8_t ReadNumber(std::uint8_t sub, unsigned int* out,
-                        std::source_location where = std::source_location::current()) noexcept {
+                        const char* caller = __builtin_FUNCTION()) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (out == nullptr) return VANTOREL_INVALID_ARGUMENT;
   return link::RunCommand(
@@ -202,7 +201,7 @@ std::uint8_t ReadNumber(std::uint8_t sub, unsigned int* out,
                static_cast<unsigned int>(reply[6]) << 16 |
                static_cast<unsigned int>(reply[7]) << 24;
       },
-      where);
+      caller);
 }
 
 }  // namespace
