@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/vterm_process.h"
 #include "vterm/card_reader.h"
 #include "vterm/device.h"
 #include "vterm/frame_codec.h"
@@ -406,6 +407,31 @@ TEST_F(Cli, TraceFlagTracesFramesAndResultsToStandardError) {
             std::string::npos)
       << key.err;
   EXPECT_EQ(key.err.find("44 55 66"), std::string::npos);
+}
+
+// The two programs as a technician runs them: vantorel-vterm serving a pseudo-terminal,
+// driven through its console, and vantorel talking to it.
+TEST_F(Cli, AgainstTheVirtualTerminalProgram) {
+  const std::string link = (dir_ / "vterm-tty").string();
+  support::VtermProcess program(VANTOREL_VTERM_PROGRAM, {"--link", link});
+  ASSERT_TRUE(program.ReadLine(10s).has_value()) << program.Errors();
+
+  Result r = Run({"info", "--port", link});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("firmware version"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("secure-head firmware"), std::string::npos);
+
+  // A swipe typed at the terminal's console reaches `card`, masked.
+  std::thread swipe([&] {
+    std::this_thread::sleep_for(3s);  // the tool opens and switches secure reading on first
+    program.Execute("swipe \"%B4000123412341234^TEST/CARD^2512101?\" ;4000123412341234=2512101?");
+  });
+  r = Run({"card", "--port", link, "--timeout", "20"});
+  swipe.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("account number: 400012******1234\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("4000123412341234"), std::string::npos);
+  EXPECT_TRUE(program.Terminate(5s).has_value());
 }
 
 TEST_F(Cli, ListShowsPortsAndHidNodesWithAccess) {
