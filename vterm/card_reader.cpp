@@ -169,6 +169,7 @@ Response CardReaderModule::ManualEntry(Terminal& t, const Command& c) {
   manualWaiting_.reset();
   if (!scripted && keyedManual_) {
     manualWaiting_ = dataReturning;
+    manualAt_ = Clock::now();
     return Response::Ack();
   }
 
@@ -302,17 +303,24 @@ bool CardReaderModule::ManualEntryPending() const {
   auto lock = Lock();
   return manualWaiting_.has_value();
 }
+// An answer given at once would run into a serial host's read of the command's reply: it
+// leaves no earlier than a scripted one.
+int CardReaderModule::ManualDelayLocked() const {
+  const auto since =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - manualAt_);
+  return std::max(0, kManualAnswerDelayMs - static_cast<int>(since.count()));
+}
 bool CardReaderModule::AnswerManualEntry(const Bytes& data) {
   auto lock = Lock();
   if (!manualWaiting_) return false;
-  terminal_->Push(*manualWaiting_ ? AckFrame(data) : AckFrame());
+  terminal_->PushAfter(ManualDelayLocked(), *manualWaiting_ ? AckFrame(data) : AckFrame());
   manualWaiting_.reset();
   return true;
 }
 bool CardReaderModule::RefuseManualEntry(std::uint8_t status) {
   auto lock = Lock();
   if (!manualWaiting_) return false;
-  terminal_->Push(NakFrame(status));
+  terminal_->PushAfter(ManualDelayLocked(), NakFrame(status));
   manualWaiting_.reset();
   return true;
 }

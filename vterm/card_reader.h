@@ -169,6 +169,7 @@ class CardReaderModule : public Module {
   Response WriteSetting(Terminal& t, const Command& c);
   Response KeyPoll(Terminal& t, const Command& c);
   Response ManualEntry(Terminal& t, const Command& c);
+  int ManualDelayLocked() const;
   std::unique_lock<std::recursive_mutex> Lock() const { return terminal_->Lock(); }
 
   Terminal* terminal_ = nullptr;
@@ -187,6 +188,7 @@ class CardReaderModule : public Module {
   int manualCount_ = 0;
   bool keyedManual_ = false;
   std::optional<bool> manualWaiting_;  // set while an entry waits; true: data-returning
+  Clock::time_point manualAt_;
 };
 
 }  // namespace vterm

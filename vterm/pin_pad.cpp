@@ -326,6 +326,7 @@ Response PinPadModule::Accept(const Command&, PinPadEntry entry) {
   pending_ = true;
   if (keyed_ && !scripted) {
     keyedWaiting_ = true;
+    acceptedAt_ = Clock::now();
     return Response::Ack();
   }
   if (script.kind != EntryScript::Kind::kHold) {
@@ -385,19 +386,28 @@ bool PinPadModule::Key(char key) {
       return true;
     case 'C':
       EndPendingLocked();
-      terminal_->Push(NakFrame(kStatusEntryCancelled));
+      terminal_->PushAfter(AnswerDelayLocked(), NakFrame(kStatusEntryCancelled));
       return true;
     case 'E': {
       if (digits_.size() < least || digits_.empty()) return false;
       Bytes answer = KeyedAnswerLocked();
       EndPendingLocked();
-      terminal_->Push(AckFrame(answer));
+      terminal_->PushAfter(AnswerDelayLocked(), AckFrame(answer));
       std::fill(answer.begin(), answer.end(), 0);
       return true;
     }
     default:
       return false;
   }
+}
+
+// A serial host reads the entry command's reply until the line stays quiet; an answer
+// keyed quickly would run into that read and be lost with it. So a keyed answer leaves no
+// earlier than a scripted one would.
+int PinPadModule::AnswerDelayLocked() const {
+  const auto since =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - acceptedAt_);
+  return std::max(0, kDefaultEntryDelayMs - static_cast<int>(since.count()));
 }
 
 Bytes PinPadModule::KeyedAnswerLocked() const {

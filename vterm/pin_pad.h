@@ -126,6 +126,7 @@ class PinPadModule : public Module {
   Response NumericEntry(const Command& command);
   void EndPendingLocked();
   Bytes KeyedAnswerLocked() const;
+  int AnswerDelayLocked() const;
 
   Terminal* terminal_ = nullptr;
   std::deque<EntryScript> scripts_;
@@ -140,6 +141,7 @@ class PinPadModule : public Module {
   bool keyed_ = false;
   bool keyedWaiting_ = false;
   std::string digits_;  // what the waiting keyed entry holds; wiped when it ends
+  Clock::time_point acceptedAt_;
 };
 
 }  // namespace vterm
