@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test run on a fresh machine: installs what is missing, builds from scratch,
 # runs the suite, runs it again under ASan+UBSan, runs the concurrency tests under TSan,
-# then the Windows DLL under wine and the HID tests in a VM where those scripts exist.
+# then the Windows DLL under wine, the HID tests in a VM and the browser view in a headless
+# Chromium where those scripts exist.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -67,7 +68,7 @@ else
 fi
 
 # Further stages add their own "N passed, M failed" line.
-for extra in windows-tests.sh vm-tests.sh; do
+for extra in windows-tests.sh vm-tests.sh browser-tests.sh; do
   [[ -x "$root/scripts/$extra" ]] || continue
   echo "== $extra"
   log="$root/build/$extra.log"
