@@ -18,7 +18,16 @@ function toast(text) {
   toast.timer = setTimeout(() => t.classList.remove('show'), 2500);
 }
 
-async function act(action, body) {
+// Actions leave one after the other: two quick key presses travel on two connections and
+// would otherwise reach the pad in either order.
+let queue = Promise.resolve();
+function act(action, body) {
+  const done = queue.then(() => send(action, body));
+  queue = done.catch(() => {});
+  return done;
+}
+
+async function send(action, body) {
   try {
     const r = await fetch('/api/' + action, {
       method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
