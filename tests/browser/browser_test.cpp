@@ -127,7 +127,10 @@ class BrowserView : public support::TransportTest {
     return out;
   }
 
+  // The whole page, frame log included.
   void Screenshot(const std::string& name) {
+    page().Page("Emulation.setDeviceMetricsOverride",
+                {{"width", 1400}, {"height", 1320}, {"deviceScaleFactor", 1}, {"mobile", false}});
     const auto png = page().Screenshot();
     std::ofstream(OutDir() / name, std::ios::binary)
         .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
