@@ -213,12 +213,7 @@ void Console::AddTerminalCommands() {
   });
   Add("clear", "clear", "forget frames and messages so far; waits start afresh",
       [this](const auto&) {
-        if (auto last = terminal_.Frames(); !last.empty()) {
-          std::uint64_t cursor = waitCursor_.load();
-          while (cursor < last.back().seq &&
-                 !waitCursor_.compare_exchange_weak(cursor, last.back().seq)) {
-          }
-        }
+        if (auto last = terminal_.Frames(); !last.empty()) AdvanceWaitCursor(last.back().seq);
         terminal_.ClearFrames();
         terminal_.ClearSent();
         return std::string();
@@ -297,6 +292,13 @@ std::string Console::Execute(std::string_view line) {
   return std::move(o.text);
 }
 
+void Console::AdvanceWaitCursor(std::uint64_t seq) {
+  // Only forward: a wait on one thread must not undo a clear on another.
+  std::uint64_t cursor = waitCursor_.load();
+  while (cursor < seq && !waitCursor_.compare_exchange_weak(cursor, seq)) {
+  }
+}
+
 bool Console::Pause(int ms) const {
   const auto deadline = Clock::now() + milliseconds(ms);
   while (!Interrupted()) {
@@ -315,10 +317,10 @@ std::string Console::Wait(const std::vector<std::string>& args) {
   const auto deadline = Clock::now() + milliseconds(timeoutMs);
   while (!Interrupted()) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-    const auto frame =
-        terminal_.NextFrame(waitCursor_, std::clamp(left, milliseconds(0), milliseconds(50)));
+    const auto frame = terminal_.NextFrame(waitCursor_.load(),
+                                           std::clamp(left, milliseconds(0), milliseconds(50)));
     if (frame) {
-      waitCursor_ = frame->seq;
+      AdvanceWaitCursor(frame->seq);
       if (frame->valid() && (!pattern || pattern->Matches(frame->command))) return {};
       continue;
     }

@@ -73,6 +73,7 @@ class Console {
   void AddTerminalCommands();
   void AddFamilyCommands();
   std::string Wait(const std::vector<std::string>& args);
+  void AdvanceWaitCursor(std::uint64_t seq);
   // Sleeps up to `ms`, in slices, so Interrupt ends it; false when interrupted.
   bool Pause(int ms) const;
 

