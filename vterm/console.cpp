@@ -254,7 +254,7 @@ void Console::AddTerminalCommands() {
     return std::string();
   });
   Add("restart-reply", "restart-reply ack [<ms>] | restart-reply silent",
-      "whether a restart command is acknowledged (and restarts ms later) or silent",
+      "answer the restart command with an ACK and restart <ms> later, or stay silent",
       [this](const auto& a) {
         if (a.empty() || (a[0] != "ack" && a[0] != "silent")) {
           throw std::invalid_argument("expected ack or silent");

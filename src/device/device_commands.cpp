@@ -13,14 +13,18 @@ using link::CommandBytes;
 constexpr char kSdkVersion[] = VANTOREL_VERSION_STRING;
 
 // The reply's data to the caller's buffer, their count to `length`.
-std::uint8_t ReadData(CommandBytes command, char* buffer, int* length) {
+std::uint8_t ReadData(CommandBytes command, char* buffer, int* length,
+                      const char* caller = __builtin_FUNCTION()) {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
-  return link::RunCommand(command, {Accept::Data}, [&](const link::Reply& reply) {
-    const auto data = reply.Data();
-    std::memcpy(buffer, data.data(), data.size());
-    *length = static_cast<int>(data.size());
-  });
+  return link::RunCommand(
+      command, {Accept::Data},
+      [&](const link::Reply& reply) {
+        const auto data = reply.Data();
+        std::memcpy(buffer, data.data(), data.size());
+        *length = static_cast<int>(data.size());
+      },
+      caller);
 }
 
 // High nibble for the first selector, low nibble for the second; 0 differs between them.

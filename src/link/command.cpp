@@ -5,12 +5,15 @@
 #include "link/hid_device.h"
 #include "link/reply_ownership.h"
 #include "link/serial_port.h"
+#include "link/trace.h"
 
 namespace vantorel::link {
 
 int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* reply,
              std::size_t replyCapacity, const ExchangeOptions& options) noexcept {
   if (reply != nullptr) std::fill_n(reply, replyCapacity, std::uint8_t{0});
+  if (trace::On()) [[unlikely]]
+    trace::FrameSent(frame, frameLength);
   LinkState& state = State();
   int received = 0;
   if (state.linkIsHid.load() != 0) {
@@ -27,6 +30,8 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
     Pause(options.serialWait);
     received = port.Read(reply, std::min(options.serialLimit, replyCapacity));
   }
+  if (trace::On()) [[unlikely]]
+    trace::ReplyReceived(frame, frameLength, reply, received);
   received = std::max(received, 0);  // a failed read counts as no reply
   if (received == 0 && options.replyMayComeLate) NoteUnanswered();
   return options.carve ? CarveReply(reply, received, options.startsLoop) : received;
@@ -45,7 +50,9 @@ void SendFrame(const std::uint8_t* frame, std::size_t frameLength) noexcept {
   Exchange(frame, frameLength, nullptr, 0);
 }
 
-std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& options,
+namespace {
+
+std::uint8_t RunCommandBody(const CommandBytes& command, const CommandOptions& options,
                             ReplyHandler onSuccess, void* context) noexcept {
   if (!command.Fits()) return 99;
   LinkGuard guard;
@@ -64,7 +71,7 @@ std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& o
   return 1;
 }
 
-std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid) noexcept {
+std::uint8_t SendCommandBody(const CommandBytes& command, bool exchangeOverHid) noexcept {
   if (!command.Fits()) return 99;
   LinkGuard guard;
   if (!LinkIsOpen()) return 201;
@@ -83,6 +90,30 @@ std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid) noex
   SendFrame(buffer.data(), BuildFrame(buffer.data(), command.size()));
   NoteSentWithoutReading();
   return 1;
+}
+
+}  // namespace
+
+std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& options,
+                            ReplyHandler onSuccess, void* context, const char* caller) noexcept {
+  if (trace::On()) [[unlikely]] {
+    trace::CallScope scope(caller);
+    const std::uint8_t rc = RunCommandBody(command, options, onSuccess, context);
+    scope.Result(rc);
+    return rc;
+  }
+  return RunCommandBody(command, options, onSuccess, context);
+}
+
+std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid,
+                         const char* caller) noexcept {
+  if (trace::On()) [[unlikely]] {
+    trace::CallScope scope(caller);
+    const std::uint8_t rc = SendCommandBody(command, exchangeOverHid);
+    scope.Result(rc);
+    return rc;
+  }
+  return SendCommandBody(command, exchangeOverHid);
 }
 
 }  // namespace vantorel::link

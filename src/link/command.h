@@ -134,8 +134,9 @@ bool WithIdleLink(F&& read) {
 // Reads the fields of an acknowledged reply; false when the reply lacks them.
 using ReplyHandler = bool (*)(void* context, const Reply& reply);
 
+// `caller` names the export in the trace (the function that called RunCommand).
 std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& options,
-                            ReplyHandler onSuccess, void* context) noexcept;
+                            ReplyHandler onSuccess, void* context, const char* caller) noexcept;
 
 // Raises linkBusy, takes the link, waits, composes in commandBuffer, frames, exchanges
 // into a cleared 512-byte reply and judges it: 1 on success (after `onSuccess(reply)` ran
@@ -144,8 +145,8 @@ std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& o
 // is never reported as a value. 99 when the command did not fit; 201 when the connection
 // closed while the command waited.
 template <class F>
-std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options,
-                        F&& onSuccess) noexcept {
+std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options, F&& onSuccess,
+                        const char* caller = __builtin_FUNCTION()) noexcept {
   using Fn = std::remove_reference_t<F>;
   return RunCommandWith(
       command, options,
@@ -158,17 +159,18 @@ std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& optio
           return static_cast<bool>(fn(reply));
         }
       },
-      &onSuccess);
+      &onSuccess, caller);
 }
 
-inline std::uint8_t RunCommand(const CommandBytes& command,
-                               const CommandOptions& options = {}) noexcept {
-  return RunCommandWith(command, options, nullptr, nullptr);
+inline std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options = {},
+                               const char* caller = __builtin_FUNCTION()) noexcept {
+  return RunCommandWith(command, options, nullptr, nullptr, caller);
 }
 
 // Send-only commands (restart, cancel): wait, send without judging a reply, return 1.
 // With `exchangeOverHid` the HID side performs the whole exchange and ignores its result
 // (restart), otherwise it reads nothing (cancel); serial only writes.
-std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid = false) noexcept;
+std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid = false,
+                         const char* caller = __builtin_FUNCTION()) noexcept;
 
 }  // namespace vantorel::link

@@ -8,6 +8,7 @@
 #include "link/command.h"
 #include "link/hid_device.h"
 #include "link/serial_port.h"
+#include "link/trace.h"
 
 namespace vantorel::link {
 namespace {
@@ -192,6 +193,8 @@ int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, Millis hidTimeout) 
   } else {
     received = TheSerialPort().Read(buffer, maxLength);
   }
+  if (trace::On()) [[unlikely]]
+    trace::MessageReceived(buffer, received);
   if (received <= 0) return 0;
   return static_cast<int>(DropOwedFrame(buffer, static_cast<std::size_t>(received), owed));
 }
@@ -209,6 +212,8 @@ int ReadSerialRaw(std::uint8_t* buffer, std::size_t count) noexcept {
   } else {
     received = TheSerialPort().ReadRaw(buffer, count);
   }
+  if (trace::On()) [[unlikely]]
+    trace::MessageReceived(buffer, received);
   if (received <= 0) return received;
   return static_cast<int>(DropOwedFrame(buffer, static_cast<std::size_t>(received), owed));
 }
