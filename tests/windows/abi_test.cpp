@@ -104,8 +104,8 @@ TEST(Exports, VersionResourceCarriesTheProjectVersion) {
     const std::string key = std::string("\\StringFileInfo\\040904B0\\") + c.key;
     char* value = nullptr;
     UINT valueLength = 0;
-    ASSERT_TRUE(::VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value),
-                                 &valueLength))
+    ASSERT_TRUE(
+        ::VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &valueLength))
         << c.key;
     EXPECT_STREQ(value, c.value) << c.key;
   }
