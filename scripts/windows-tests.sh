@@ -65,8 +65,12 @@ if [[ ${VANTOREL_WINE_ARCH:-} != win64 ]] && /usr/lib/wine/wine --version >/dev/
   arch=win32
 else
   arch=win64
-  echo "windows-tests: this kernel does not run 32-bit programs (wine32 cannot start);"
-  echo "windows-tests: the suite runs on the 64-bit build under wine64 instead"
+  if [[ ${VANTOREL_WINE_ARCH:-} == win64 ]]; then
+    echo "windows-tests: VANTOREL_WINE_ARCH=win64: the suite runs on the 64-bit build"
+  else
+    echo "windows-tests: this kernel does not run 32-bit programs (wine32 cannot start);"
+    echo "windows-tests: the suite runs on the 64-bit build under wine64 instead"
+  fi
   install_packages wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 ||
     abort "cannot install wine64 and the 64-bit cross compiler"
 fi
