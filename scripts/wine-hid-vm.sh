@@ -100,6 +100,11 @@ for f in "${order[@]}"; do
 done
 (cd "$ird" && find . | cpio -o -H newc --quiet >"$work/initramfs.cpio") || fail "cpio failed"
 
+# wine's HID bus settings, written here where wine starts fast (the suite's serial tests
+# do not mind them).
+"$root/scripts/wine-tests.sh" --hid-setup --exe "$exe" --vterm "$vterm" --work "$suite/wine" \
+  --arch "$arch" >"$work/setup.log" 2>&1 || { cat "$work/setup.log"; fail "the HID bus settings failed"; }
+
 # --- Boot.
 args="--hid,--exe,$exe,--vterm,$vterm,--work,$suite/wine,--arch,$arch"
 [[ -n $run ]] || run=$root/scripts/wine-tests.sh
@@ -109,7 +114,7 @@ timeout -k 5 "$timeout_s" qemu-system-x86_64 -M pc -cpu "${VANTOREL_WINE_HID_CPU
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -kernel "$kdir/bzImage" -initrd "$work/initramfs.cpio" \
   -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init wine.run=$run wine.args=$args" \
-  </dev/null 2>&1 | tr -d '\r' | tee "$work/console.log"
+  </dev/null 2>&1 | stdbuf -oL tr -d '\r' | tee "$work/console.log"
 status=${PIPESTATUS[0]}
 step "the VM ended (status $status)"
 line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$work/console.log" | tail -1)
