@@ -213,9 +213,7 @@ void Console::AddTerminalCommands() {
   });
   Add("clear", "clear", "forget frames and messages so far; waits start afresh",
       [this](const auto&) {
-        if (auto last = terminal_.Frames(); !last.empty()) {
-          waitCursor_ = std::max(waitCursor_, last.back().seq);
-        }
+        if (auto last = terminal_.Frames(); !last.empty()) AdvanceWaitCursor(last.back().seq);
         terminal_.ClearFrames();
         terminal_.ClearSent();
         return std::string();
@@ -261,24 +259,43 @@ void Console::Add(std::string name, std::string usage, std::string meaning, Acti
   commands_[std::move(name)] = Entry{std::move(usage), std::move(meaning), std::move(action)};
 }
 
-std::string Console::Execute(std::string_view line) {
-  failed_ = false;
+std::vector<std::string> Console::Names() const {
+  std::vector<std::string> names;
+  for (const auto& [name, e] : commands_) names.push_back(name);
+  return names;
+}
+
+std::vector<std::string> Console::WaitNames() {
+  std::vector<std::string> names;
+  for (const auto& n : CommandNames()) names.emplace_back(n.name);
+  return names;
+}
+
+Console::Outcome Console::Run(std::string_view line) {
   std::vector<std::string> args = words::Split(line);
   if (args.empty() || (!args[0].empty() && args[0].front() == '#')) return {};
   auto it = commands_.find(args[0]);
-  if (it == commands_.end()) {
-    failed_ = true;
-    return "error: unknown command " + args[0] + " (try help)\n";
-  }
+  if (it == commands_.end()) return {"error: unknown command " + args[0] + " (try help)\n", true};
   args.erase(args.begin());
   try {
-    return it->second.action(args);
+    return {it->second.action(args), false};
   } catch (const std::invalid_argument& e) {
-    failed_ = true;
-    return std::string("error: ") + e.what() + " (usage: " + it->second.usage + ")\n";
+    return {std::string("error: ") + e.what() + " (usage: " + it->second.usage + ")\n", true};
   } catch (const std::exception& e) {
-    failed_ = true;
-    return std::string("error: ") + it->first + ": " + e.what() + "\n";
+    return {std::string("error: ") + it->first + ": " + e.what() + "\n", true};
+  }
+}
+
+std::string Console::Execute(std::string_view line) {
+  Outcome o = Run(line);
+  failed_ = o.failed;
+  return std::move(o.text);
+}
+
+void Console::AdvanceWaitCursor(std::uint64_t seq) {
+  // Only forward: a wait on one thread must not undo a clear on another.
+  std::uint64_t cursor = waitCursor_.load();
+  while (cursor < seq && !waitCursor_.compare_exchange_weak(cursor, seq)) {
   }
 }
 
@@ -300,10 +317,10 @@ std::string Console::Wait(const std::vector<std::string>& args) {
   const auto deadline = Clock::now() + milliseconds(timeoutMs);
   while (!Interrupted()) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-    const auto frame =
-        terminal_.NextFrame(waitCursor_, std::clamp(left, milliseconds(0), milliseconds(50)));
+    const auto frame = terminal_.NextFrame(waitCursor_.load(),
+                                           std::clamp(left, milliseconds(0), milliseconds(50)));
     if (frame) {
-      waitCursor_ = frame->seq;
+      AdvanceWaitCursor(frame->seq);
       if (frame->valid() && (!pattern || pattern->Matches(frame->command))) return {};
       continue;
     }
@@ -318,14 +335,14 @@ std::string Console::Wait(const std::vector<std::string>& args) {
 int RunScript(Console& console, const std::string& name, const std::vector<std::string>& lines,
               std::ostream& out, std::ostream& err) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string text = console.Execute(lines[i]);
-    if (console.Failed()) {
-      std::string message = text;
-      if (message.rfind("error: ", 0) == 0) message.erase(0, 7);
-      err << name << ":" << (i + 1) << ": " << message << std::flush;
+    Console::Outcome o = console.Run(lines[i]);
+    if (console.Interrupted()) return 0;
+    if (o.failed) {
+      if (o.text.rfind("error: ", 0) == 0) o.text.erase(0, 7);
+      err << name << ":" << (i + 1) << ": " << o.text << std::flush;
       return 1;
     }
-    out << text << std::flush;
+    out << o.text << std::flush;
     if (console.QuitRequested()) break;
   }
   return 0;

@@ -40,17 +40,29 @@ class Console {
   void Add(std::string name, std::string usage, Action action) {
     Add(std::move(name), std::move(usage), std::string(), std::move(action));
   }
-  // Runs one line; returns what to print ("error: ..." for a failure). Blank lines and
-  // lines starting with '#' do nothing.
+  // What running a line gave: the text to print and whether it failed (unknown command,
+  // bad arguments, a wait that ran out, an interrupted wait or sleep).
+  struct Outcome {
+    std::string text;
+    bool failed = false;
+  };
+  // Runs one line. Blank lines and lines starting with '#' do nothing. Safe from several
+  // threads at once (a script, standard input, a browser view): the commands only touch
+  // the terminal, which has its own lock.
+  Outcome Run(std::string_view line);
+  // Run for one caller at a time: returns the text ("error: ..." for a failure) and keeps
+  // whether it failed for Failed().
   std::string Execute(std::string_view line);
-  // Whether the last Execute failed (unknown command, bad arguments, a wait that ran out).
   bool Failed() const { return failed_; }
-  bool QuitRequested() const { return quit_; }
+  bool QuitRequested() const { return quit_.load(); }
   // Ends a running wait or sleep early (as failed); safe from a signal handler. Later
   // waits and sleeps end at once too.
   void Interrupt() { interrupted_.store(true); }
   bool Interrupted() const { return interrupted_.load(); }
   Terminal& terminal() const { return terminal_; }
+  // The command names, and the names `wait` knows for the application's commands.
+  std::vector<std::string> Names() const;
+  static std::vector<std::string> WaitNames();
 
  private:
   struct Entry {
@@ -61,13 +73,14 @@ class Console {
   void AddTerminalCommands();
   void AddFamilyCommands();
   std::string Wait(const std::vector<std::string>& args);
+  void AdvanceWaitCursor(std::uint64_t seq);
   // Sleeps up to `ms`, in slices, so Interrupt ends it; false when interrupted.
   bool Pause(int ms) const;
 
   Terminal& terminal_;
   std::map<std::string, Entry, std::less<>> commands_;
-  std::uint64_t waitCursor_ = 0;  // the frame the last wait matched
-  bool quit_ = false;
+  std::atomic<std::uint64_t> waitCursor_{0};  // the frame the last wait matched
+  std::atomic<bool> quit_{false};
   bool failed_ = false;
   static_assert(std::atomic<bool>::is_always_lock_free);
   std::atomic<bool> interrupted_{false};
@@ -75,14 +88,14 @@ class Console {
 
 // Runs the lines of a script in order, printing their output to `out`. Stops at the first
 // line that fails, with "<name>:<line>: <the error>" on `err`, and returns 1; returns 0
-// when every line ran (or a line said quit).
+// when every line ran, a line said quit, or the console was interrupted.
 int RunScript(Console& console, const std::string& name, const std::vector<std::string>& lines,
               std::ostream& out, std::ostream& err);
 
-// Runs the console: first the script lines (when any; a failing script ends the program
-// with 1), then standard input (when `readStdin`) until "quit", end of input or
-// SIGINT/SIGTERM; replies go to standard output. Without standard input it runs until
-// "quit" in the script or a signal.
+// Runs the console until "quit", SIGINT/SIGTERM, or the end of standard input when there
+// is no script: the script's lines on a thread of their own (a failing script ends the
+// program with 1) and, at the same time, standard input (when `readStdin`). Replies go to
+// standard output, script failures to standard error.
 int RunConsole(Console& console, bool readStdin, const std::string& scriptName = {},
                const std::vector<std::string>& script = {});
 

@@ -3,10 +3,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "vterm/console.h"
 
@@ -36,11 +38,18 @@ int RunConsole(Console& console, bool readStdin, const std::string& scriptName,
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
 
-  if (!script.empty()) {
-    const int rc = RunScript(console, scriptName, script, std::cout, std::cerr);
-    // A signal during the script ends the program like one afterwards, not as a failure.
-    if (console.Interrupted()) return 0;
-    if (rc != 0) return rc;
+  // The script runs beside standard input, so a person (or a test rig) can still look and
+  // steer while it waits. Each reply is written whole by one call, which stdio keeps in
+  // one piece between the two threads.
+  std::atomic<int> scriptResult{0};
+  std::thread scriptThread;
+  const bool scripted = !script.empty();
+  if (scripted) {
+    scriptThread = std::thread([&] {
+      scriptResult = RunScript(console, scriptName, script, std::cout, std::cerr);
+      // Wake the loop when the script ended the program.
+      if (scriptResult != 0 || console.QuitRequested()) OnSignal(0);
+    });
   }
 
   std::string line;
@@ -50,27 +59,33 @@ int RunConsole(Console& console, bool readStdin, const std::string& scriptName,
     pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
     if (::poll(fds, inputOpen ? 2 : 1, -1) < 0) {
       if (errno == EINTR) continue;
-      return 1;
+      break;
     }
     if (fds[0].revents & POLLIN) break;
     if (!inputOpen || !(fds[1].revents & (POLLIN | POLLHUP))) continue;
     const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
     if (n <= 0) {
       // End of input ends the program, unless a script set it up to serve on.
-      if (script.empty()) break;
+      if (!scripted) break;
       inputOpen = false;
       continue;
     }
     line.append(buffer, static_cast<std::size_t>(n));
     for (std::size_t nl; (nl = line.find('\n')) != std::string::npos;) {
-      const std::string out = console.Execute(std::string_view(line).substr(0, nl));
+      const Console::Outcome out = console.Run(std::string_view(line).substr(0, nl));
       line.erase(0, nl + 1);
-      std::fputs(out.c_str(), stdout);
+      std::fwrite(out.text.data(), 1, out.text.size(), stdout);
       std::fflush(stdout);
       if (console.QuitRequested()) break;
     }
   }
-  return 0;
+  if (scriptThread.joinable()) {
+    // A script still waiting ends here, without counting as failed.
+    const int failedBefore = scriptResult;
+    if (failedBefore == 0) console.Interrupt();
+    scriptThread.join();
+  }
+  return scriptResult;
 }
 
 }  // namespace vterm
