@@ -52,11 +52,16 @@ done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump")
 # the DLL's name. llvm-readobj prints the resource's bytes as hex.
 readobj=""
 for t in llvm-readobj llvm-readobj-14; do command -v "$t" >/dev/null && { readobj=$t; break; }; done
-version=$(sed -n 's/^project(vantorel VERSION \([0-9.]*\).*/\1/p' "$here/../CMakeLists.txt")
+# The version lives in the public header (VANTOREL_VERSION_MAJOR and _MINOR).
+header=$here/../include/vantorel.h
+major=$(sed -n 's/^#define VANTOREL_VERSION_MAJOR  *\([0-9]*\).*/\1/p' "$header")
+minor=$(sed -n 's/^#define VANTOREL_VERSION_MINOR  *\([0-9]*\).*/\1/p' "$header")
+version=""
+[[ -n $major && -n $minor ]] && version=$major.$minor
 if [[ -z $readobj ]]; then
   fail "llvm-readobj not found: cannot read the version resource (package llvm)"
 elif [[ -z $version ]]; then
-  fail "no project version in CMakeLists.txt"
+  fail "no VANTOREL_VERSION_MAJOR/MINOR in include/vantorel.h"
 else
   IFS=. read -r v1 v2 v3 v4 <<<"$version"
   want_fixed=$(printf '%08X%08X%08X%08X' $(((${v1:-0} << 16) | ${v2:-0})) $(((${v3:-0} << 16) | ${v4:-0})) \
