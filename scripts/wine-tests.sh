@@ -136,7 +136,7 @@ if ((hid)); then
     fi
     sleep 0.5
   done
-  if ((listed)); then sleep 2; else echo "wine-tests: wine did not open $node"; fi
+  if ((listed)); then sleep 10; else echo "wine-tests: wine did not open $node"; fi
   export VANTOREL_WINE_HID=1
   filter=--gtest_filter='WineHid.*'
   echo "wine-tests: USB HID device at $(head -n1 "$work/console.out") ($arch)"
