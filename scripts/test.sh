@@ -2,7 +2,8 @@
 # The whole test run on a fresh machine: installs what is missing, builds from scratch
 # (warnings are errors here), runs the suite, runs it again under ASan+UBSan, runs the
 # concurrency tests under TSan, then the API reference check, the install-and-use check,
-# the Windows DLL under wine and the HID tests in a VM where those scripts exist.
+# the Windows DLL under wine, the HID tests in a VM and the browser view in a headless
+# Chromium where those scripts exist.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -70,8 +71,9 @@ fi
 
 # Further stages add their own "N passed, M failed" line: the API reference (doxygen, no
 # warnings), the installed library used by three outside projects (reuses build/gcc), the
-# Windows DLL under wine, the HID tests in a VM.
-for extra in api-docs.sh consumer-tests.sh windows-tests.sh vm-tests.sh; do
+# Windows DLL under wine, the HID tests in a VM, the browser view in Chromium (reuses
+# build/gcc).
+for extra in api-docs.sh consumer-tests.sh windows-tests.sh vm-tests.sh browser-tests.sh; do
   [[ -x "$root/scripts/$extra" ]] || continue
   echo "== $extra"
   log="$root/build/$extra.log"

@@ -102,6 +102,7 @@ void CardReaderModule::Install(Terminal& t) {
 
 void CardReaderModule::Restart() {
   pending_.clear();
+  manualWaiting_.reset();
 }
 
 Response CardReaderModule::ReadSetting(Terminal&, const Command& c) {
@@ -157,13 +158,20 @@ Response CardReaderModule::ManualEntry(Terminal& t, const Command& c) {
   auto record = ParseManualEntry(c.Params());
   if (!record) return Response::Nak(kStatusBadParameter);
   ManualEntryOutcome outcome;
-  if (!manualScript_.empty()) {
+  const bool scripted = !manualScript_.empty();
+  if (scripted) {
     outcome = std::move(manualScript_.front());
     manualScript_.pop_front();
   }
   ++manualCount_;
   const bool dataReturning = record->mode == 1 || record->entryKind == 3;
   lastManual_ = std::move(record);
+  manualWaiting_.reset();
+  if (!scripted && keyedManual_) {
+    manualWaiting_ = dataReturning;
+    manualAt_ = Clock::now();
+    return Response::Ack();
+  }
 
   Bytes answer;
   switch (outcome.kind) {
@@ -285,6 +293,36 @@ Bytes CardReaderModule::TrackText(const std::vector<std::string_view>& tracks) {
 
 Bytes CardReaderModule::EncryptedRecord(const Bytes& payload) {
   return ShortFrame(payload);
+}
+
+void CardReaderModule::SetKeyedManualEntry(bool on) {
+  auto lock = Lock();
+  keyedManual_ = on;
+}
+bool CardReaderModule::ManualEntryPending() const {
+  auto lock = Lock();
+  return manualWaiting_.has_value();
+}
+// An answer given at once would run into a serial host's read of the command's reply: it
+// leaves no earlier than a scripted one.
+int CardReaderModule::ManualDelayLocked() const {
+  const auto since =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - manualAt_);
+  return std::max(0, kManualAnswerDelayMs - static_cast<int>(since.count()));
+}
+bool CardReaderModule::AnswerManualEntry(const Bytes& data) {
+  auto lock = Lock();
+  if (!manualWaiting_) return false;
+  terminal_->PushAfter(ManualDelayLocked(), *manualWaiting_ ? AckFrame(data) : AckFrame());
+  manualWaiting_.reset();
+  return true;
+}
+bool CardReaderModule::RefuseManualEntry(std::uint8_t status) {
+  auto lock = Lock();
+  if (!manualWaiting_) return false;
+  terminal_->PushAfter(ManualDelayLocked(), NakFrame(status));
+  manualWaiting_.reset();
+  return true;
 }
 
 void CardReaderModule::ScriptManualEntry(ManualEntryOutcome outcome) {

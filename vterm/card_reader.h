@@ -149,6 +149,14 @@ class CardReaderModule : public Module {
   void ScriptManualEntry(ManualEntryOutcome outcome);
   std::optional<ManualEntryRecord> LastManualEntry() const;
   int ManualEntryCount() const;
+  // Manual entries answered by a person (the browser view): with this on and nothing
+  // scripted, an entry waits after its ACK until AnswerManualEntry or RefuseManualEntry.
+  void SetKeyedManualEntry(bool on);
+  bool ManualEntryPending() const;
+  // Ends the waiting entry: a data-returning one with ACK + `data`, an acknowledged one
+  // with a bare ACK. False when none waits.
+  bool AnswerManualEntry(const Bytes& data);
+  bool RefuseManualEntry(std::uint8_t status);
 
  private:
   struct Delivery {
@@ -161,6 +169,7 @@ class CardReaderModule : public Module {
   Response WriteSetting(Terminal& t, const Command& c);
   Response KeyPoll(Terminal& t, const Command& c);
   Response ManualEntry(Terminal& t, const Command& c);
+  int ManualDelayLocked() const;
   std::unique_lock<std::recursive_mutex> Lock() const { return terminal_->Lock(); }
 
   Terminal* terminal_ = nullptr;
@@ -177,6 +186,9 @@ class CardReaderModule : public Module {
   std::deque<ManualEntryOutcome> manualScript_;
   std::optional<ManualEntryRecord> lastManual_;
   int manualCount_ = 0;
+  bool keyedManual_ = false;
+  std::optional<bool> manualWaiting_;  // set while an entry waits; true: data-returning
+  Clock::time_point manualAt_;
 };
 
 }  // namespace vterm

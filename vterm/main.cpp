@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -23,6 +24,9 @@
 #include "vterm/signpad.h"
 #include "vterm/terminal.h"
 #include "vterm/uhid_front_end.h"
+#ifdef VTERM_WITH_WEB
+#include "vterm/web/web_view.h"
+#endif
 
 namespace {
 
@@ -34,6 +38,7 @@ struct Options {
   bool noStdin = false;
   bool uhid = false;
   std::string script;
+  std::string web;
 };
 
 void AddOptions(CLI::App& app, Options& o) {
@@ -47,6 +52,9 @@ void AddOptions(CLI::App& app, Options& o) {
                "Be a USB HID device of this machine (through /dev/uhid) instead of a "
                "pseudo-terminal")
       ->excludes(link);
+  app.add_option("--web", o.web,
+                 "Serve the browser view at [ADDR:]PORT: loopback unless ADDR is given, "
+                 "PORT 0 picks a free one; prints \"web <url>\" on the second line");
   app.add_option("--script", o.script,
                  "Run the console commands in this file first (docs/vterm.md); a failing "
                  "line, or a wait that runs out, ends the program with status 1");
@@ -116,6 +124,28 @@ int Run(const Options& o) {
     }
     std::cout << pty->Path() << std::endl;
   }
+
+#ifdef VTERM_WITH_WEB
+  std::unique_ptr<vterm::WebView> view;
+  if (!o.web.empty()) {
+    const auto address = vterm::ParseWebAddress(o.web);
+    if (!address) {
+      std::cerr << "vantorel-vterm: --web takes [ADDR:]PORT, not " << o.web << "\n";
+      return 1;
+    }
+    // A browser that goes away must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    view = std::make_unique<vterm::WebView>(
+        terminal, *address, o.uhid ? "USB HID " + uhid->NodePath() : "serial " + pty->Path());
+    std::cout << "web " << view->Url() << std::endl;
+  }
+#else
+  if (!o.web.empty()) {
+    std::cerr << "vantorel-vterm: built without the browser view (it needs cpp-httplib and "
+                 "nlohmann-json; scripts/deps.sh installs them)\n";
+    return 1;
+  }
+#endif
 
   vterm::Console console(terminal);
   const int rc = vterm::RunConsole(console, !o.noStdin, o.script, script);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <memory>
 #include <span>
+#include <stdexcept>
 
 namespace vterm {
 namespace {
@@ -136,6 +137,74 @@ Bytes Text(std::string_view text) {
   return Bytes(text.begin(), text.end());
 }
 
+// The most digits a keyed entry takes (a format-0 PIN block holds 14).
+constexpr std::size_t kMaxKeyedDigits = 14;
+
+// The virtual pad's PIN key (two-key triple DES); a test key, nothing real uses it.
+constexpr std::uint8_t kPinKey[16] = {0x0B, 0x7A, 0x3C, 0x51, 0xE2, 0x94, 0x68, 0xD5,
+                                      0x2F, 0xC1, 0x86, 0x4D, 0x97, 0x13, 0xAE, 0x70};
+
+void Wipe(std::string& s) {
+  volatile char* p = s.data();
+  for (std::size_t i = 0; i < s.size(); ++i) p[i] = 0;
+  s.clear();
+}
+
+std::string HexDigits(const Bytes& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const std::uint8_t b : bytes) {
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 0x0F]);
+  }
+  return out;
+}
+
+// Whole 8-byte blocks under the PIN key, no padding.
+Bytes Encrypt(const Bytes& in, bool encrypt) {
+  struct CipherFree {
+    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
+  };
+  std::unique_ptr<EVP_CIPHER_CTX, CipherFree> ctx(EVP_CIPHER_CTX_new());
+  Bytes out(in.size() + 8);
+  int n = 0;
+  int tail = 0;
+  if (!ctx ||
+      EVP_CipherInit_ex(ctx.get(), EVP_des_ede_ecb(), nullptr, kPinKey, nullptr, encrypt ? 1 : 0) !=
+          1 ||
+      EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 ||
+      EVP_CipherUpdate(ctx.get(), out.data(), &n, in.data(), static_cast<int>(in.size())) != 1 ||
+      EVP_CipherFinal_ex(ctx.get(), out.data() + n, &tail) != 1) {
+    throw std::runtime_error("vterm: triple DES failed");
+  }
+  out.resize(static_cast<std::size_t>(n + tail));
+  return out;
+}
+
+// The account field of a format-0 block: 0000 and the 12 digits before the check digit.
+Bytes PanField(const std::string& account) {
+  Bytes field(8, 0);
+  if (account.size() < 13) return field;
+  const std::string twelve = account.substr(account.size() - 13, 12);
+  for (std::size_t i = 0; i < 6; ++i) {
+    field[2 + i] =
+        static_cast<std::uint8_t>(((twelve[2 * i] - '0') << 4) | (twelve[2 * i + 1] - '0'));
+  }
+  return field;
+}
+
+Bytes ClearPinBlock(const std::string& digits, const std::string& account) {
+  std::string nibbles = "0";
+  nibbles.push_back("0123456789ABCDEF"[digits.size() & 0x0F]);
+  nibbles += digits;
+  nibbles.resize(16, 'F');
+  Bytes block = *ParseHex(nibbles);
+  Wipe(nibbles);
+  const Bytes pan = PanField(account);
+  for (std::size_t i = 0; i < 8; ++i) block[i] ^= pan[i];
+  return block;
+}
+
 Bytes DefaultAnswer(const PinPadEntry& entry) {
   switch (entry.sub) {
     case kPinBlock:
@@ -244,7 +313,8 @@ Response PinPadModule::Accept(const Command&, PinPadEntry entry) {
   // The pad runs one entry at a time: a new one replaces a pending one.
   EndPendingLocked();
   EntryScript script;
-  if (!scripts_.empty()) {
+  const bool scripted = !scripts_.empty();
+  if (scripted) {
     script = std::move(scripts_.front());
     scripts_.pop_front();
   }
@@ -254,6 +324,11 @@ Response PinPadModule::Accept(const Command&, PinPadEntry entry) {
   last_ = std::move(entry);
   ++entries_;
   pending_ = true;
+  if (keyed_ && !scripted) {
+    keyedWaiting_ = true;
+    acceptedAt_ = Clock::now();
+    return Response::Ack();
+  }
   if (script.kind != EntryScript::Kind::kHold) {
     Bytes message =
         script.kind == EntryScript::Kind::kAnswer ? AckFrame(script.data) : NakFrame(script.status);
@@ -271,6 +346,114 @@ void PinPadModule::EndPendingLocked() {
   if (answerTask_) terminal_->Cancel(*answerTask_);
   answerTask_.reset();
   pending_ = false;
+  keyedWaiting_ = false;
+  Wipe(digits_);
+}
+
+void PinPadModule::SetKeyedEntries(bool on) {
+  auto lock = terminal_->Lock();
+  keyed_ = on;
+}
+
+bool PinPadModule::KeyedEntryPending() const {
+  auto lock = terminal_->Lock();
+  return keyedWaiting_;
+}
+
+std::size_t PinPadModule::KeyedDigitCount() const {
+  auto lock = terminal_->Lock();
+  return digits_.size();
+}
+
+bool PinPadModule::Key(char key) {
+  auto lock = terminal_->Lock();
+  if (!keyedWaiting_ || !last_) return false;
+  const std::size_t most = last_->upperBound > 0 ? last_->upperBound : kMaxKeyedDigits;
+  const std::size_t least = last_->lowerBound;
+  if (key >= '0' && key <= '9') {
+    if (digits_.size() >= std::min(most, kMaxKeyedDigits)) return false;
+    digits_.push_back(key);
+    return true;
+  }
+  switch (key) {
+    case 'B':
+      if (digits_.empty()) return false;
+      digits_.pop_back();
+      return true;
+    case 'X':
+      if (digits_.empty()) return false;
+      Wipe(digits_);
+      return true;
+    case 'C':
+      EndPendingLocked();
+      terminal_->PushAfter(AnswerDelayLocked(), NakFrame(kStatusEntryCancelled));
+      return true;
+    case 'E': {
+      if (digits_.size() < least || digits_.empty()) return false;
+      Bytes answer = KeyedAnswerLocked();
+      EndPendingLocked();
+      terminal_->PushAfter(AnswerDelayLocked(), AckFrame(answer));
+      std::fill(answer.begin(), answer.end(), 0);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// A serial host reads the entry command's reply until the line stays quiet; an answer
+// keyed quickly would run into that read and be lost with it. So a keyed answer leaves no
+// earlier than a scripted one would.
+int PinPadModule::AnswerDelayLocked() const {
+  const auto since =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - acceptedAt_);
+  return std::max(0, kDefaultEntryDelayMs - static_cast<int>(since.count()));
+}
+
+Bytes PinPadModule::KeyedAnswerLocked() const {
+  switch (last_->sub) {
+    case kPinBlock:
+      return Text(PinBlock(digits_, last_->accountNumber));
+    case kNumeric1:
+    case kNumeric2:
+      return NumericAnswer(digits_, last_->upperBound);
+    case kCardAccount:
+      return TwoByteAnswer(Text(digits_));
+    default: {
+      // Encrypted data: the digits, padded with 'F' to whole blocks, under the PIN key.
+      std::string padded = digits_;
+      padded.resize((padded.size() + 7) / 8 * 8, 'F');
+      Bytes out = TwoByteAnswer(Encrypt(Text(padded), true));
+      Wipe(padded);
+      return out;
+    }
+  }
+}
+
+std::string PinPadModule::PinBlock(const std::string& digits, const std::string& account) {
+  Bytes block = ClearPinBlock(digits, account);
+  const Bytes encrypted = Encrypt(block, true);
+  std::fill(block.begin(), block.end(), 0);
+  return HexDigits(encrypted);
+}
+
+std::optional<std::string> PinPadModule::PinFromBlock(std::string_view block,
+                                                      const std::string& account) {
+  const auto bytes = ParseHex(block);
+  if (!bytes || bytes->size() != 8) return std::nullopt;
+  Bytes clear = Encrypt(*bytes, false);
+  const Bytes pan = PanField(account);
+  for (std::size_t i = 0; i < 8; ++i) clear[i] ^= pan[i];
+  const std::string nibbles = HexDigits(clear);
+  std::fill(clear.begin(), clear.end(), 0);
+  const std::size_t n = static_cast<std::size_t>(std::stoi(nibbles.substr(1, 1), nullptr, 16));
+  if (nibbles[0] != '0' || n < 1 || n > 14) return std::nullopt;
+  std::string digits = nibbles.substr(2, n);
+  if (digits.find_first_not_of("0123456789") != std::string::npos ||
+      nibbles.find_first_not_of('F', 2 + n) != std::string::npos) {
+    return std::nullopt;
+  }
+  return digits;
 }
 
 void PinPadModule::Restart() {

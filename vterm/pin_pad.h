@@ -25,6 +25,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vterm/terminal.h"
@@ -96,6 +97,24 @@ class PinPadModule : public Module {
 
   int InvalidateKeyCount() const;
 
+  // Entries keyed by a person (the browser view): with this on and nothing scripted, an
+  // accepted entry waits for Key() instead of answering by itself.
+  void SetKeyedEntries(bool on);
+  // One key for the waiting keyed entry: '0'-'9' add a digit (up to the upper bound), 'B'
+  // (Backspace) removes the last, 'X' (Clear) removes all, 'E' (Enter) answers with what
+  // was keyed once the lower bound is reached, 'C' (Cancel) ends the entry with NAK
+  // kStatusEntryCancelled. False when no keyed entry waits or the key changes nothing.
+  bool Key(char key);
+  bool KeyedEntryPending() const;
+  // How many digits the waiting entry holds (never which).
+  std::size_t KeyedDigitCount() const;
+  // The answer of a keyed PIN entry: the ISO format-0 block of the digits and the account
+  // number, encrypted under the pad's PIN key (two-key triple DES), as 16 hex characters.
+  static std::string PinBlock(const std::string& digits, const std::string& account);
+  // The digits inside such a block; nullopt when it does not decode.
+  static std::optional<std::string> PinFromBlock(std::string_view block,
+                                                 const std::string& account);
+
   // Answer data in the shapes the host expects.
   // Numeric: the count of digits, the digits, then 'F' up to `width` digits.
   static Bytes NumericAnswer(const std::string& digits, std::size_t width = 0);
@@ -106,6 +125,8 @@ class PinPadModule : public Module {
   Response Accept(const Command& command, PinPadEntry entry);
   Response NumericEntry(const Command& command);
   void EndPendingLocked();
+  Bytes KeyedAnswerLocked() const;
+  int AnswerDelayLocked() const;
 
   Terminal* terminal_ = nullptr;
   std::deque<EntryScript> scripts_;
@@ -117,6 +138,10 @@ class PinPadModule : public Module {
   int entries_ = 0;
   int cancels_ = 0;
   int keyInvalidates_ = 0;
+  bool keyed_ = false;
+  bool keyedWaiting_ = false;
+  std::string digits_;  // what the waiting keyed entry holds; wiped when it ends
+  Clock::time_point acceptedAt_;
 };
 
 }  // namespace vterm

@@ -119,6 +119,7 @@ SignpadModule::SignpadModule() {
 
 void SignpadModule::Reset() {
   screen_.assign(static_cast<std::size_t>(kScreenWidth * kScreenHeight), kWhite);
+  ++displayVersion_;
   pen_ = {0, 0, 0};
   penWidth_ = 1;
   penRaw_.assign(7, 0);
@@ -368,6 +369,7 @@ void SignpadModule::Install(Terminal& t) {
 void SignpadModule::Plot(int x, int y, Rgb colour) {
   if (!Inside(clip_, x, y)) return;
   screen_[static_cast<std::size_t>(y * kScreenWidth + x)] = colour;
+  ++displayVersion_;
 }
 
 void SignpadModule::PenDot(int x, int y) {
@@ -642,6 +644,7 @@ std::vector<Rgb> SignpadModule::Pixels() const {
 void SignpadModule::Fill(Rgb colour) {
   auto lock = Lock();
   std::fill(screen_.begin(), screen_.end(), colour);
+  ++displayVersion_;
 }
 
 int SignpadModule::Backlight() const {
@@ -659,6 +662,16 @@ std::optional<Region> SignpadModule::RegionById(std::uint8_t id) const {
   const auto it = regions_.find(id);
   if (it == regions_.end()) return std::nullopt;
   return it->second;
+}
+
+std::map<std::uint8_t, Region> SignpadModule::Regions() const {
+  auto lock = Lock();
+  return regions_;
+}
+
+std::uint64_t SignpadModule::DisplayVersion() const {
+  auto lock = Lock();
+  return displayVersion_;
 }
 
 std::map<std::uint8_t, StoredPicture> SignpadModule::Pictures() const {
@@ -744,8 +757,8 @@ bool SignpadModule::WritePng(const std::string& path) const {
   image.width = kScreenWidth;
   image.height = kScreenHeight;
   image.format = PNG_FORMAT_RGB;
-  const bool ok = png_image_write_to_file(&image, path.c_str(), 0, pixels.data(),
-                                          kScreenWidth * 3, nullptr) != 0;
+  const bool ok = png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), kScreenWidth * 3,
+                                          nullptr) != 0;
   png_image_free(&image);
   return ok;
 #else

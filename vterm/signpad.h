@@ -139,6 +139,9 @@ class SignpadModule : public Module {
   int Backlight() const;
   Rect ClipArea() const;
   std::optional<Region> RegionById(std::uint8_t id) const;
+  std::map<std::uint8_t, Region> Regions() const;
+  // Grows whenever a pixel may have changed, so a viewer copies the display only then.
+  std::uint64_t DisplayVersion() const;
 
   // Pictures and sign formats.
   std::map<std::uint8_t, StoredPicture> Pictures() const;
@@ -189,6 +192,7 @@ class SignpadModule : public Module {
 
   Terminal* terminal_ = nullptr;
   std::vector<Rgb> screen_;
+  std::uint64_t displayVersion_ = 0;
   Rgb pen_{0, 0, 0};
   int penWidth_ = 1;
   Bytes penRaw_ = Bytes(7, 0);

@@ -155,8 +155,7 @@ void Terminal::DropStalledLocked(Clock::time_point now) {
     f.at = now;
     rx_.erase(rx_.begin(), next);
     awaitLong_ = 0;
-    frames_.push_back(std::move(f));
-    recordCv_.notify_all();
+    RecordFrameLocked(std::move(f));
   }
   ParseLocked(now);
 }
@@ -236,8 +235,7 @@ void Terminal::TakeFrameLocked(std::size_t consumed, bool longLayout, FrameError
   f.at = Clock::now();
   rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(consumed));
   awaitLong_ = 0;
-  frames_.push_back(f);
-  recordCv_.notify_all();
+  RecordFrameLocked(f);
   DispatchLocked(f);
 }
 
@@ -325,9 +323,20 @@ void Terminal::EmitLocked(Bytes bytes, Origin origin, std::uint64_t frameSeq,
   timerCv_.notify_all();
 }
 
+void Terminal::RecordFrameLocked(ReceivedFrame frame) {
+  frames_.push_back(std::move(frame));
+  recordCv_.notify_all();
+  for (const auto& [id, listeners] : trafficListeners_) {
+    if (listeners.first) listeners.first(frames_.back());
+  }
+}
+
 void Terminal::DeliverLocked(Pending&& p) {
   sent_.push_back(SentMessage{p.bytes, p.origin, p.frameSeq, Clock::now()});
   recordCv_.notify_all();
+  for (const auto& [id, listeners] : trafficListeners_) {
+    if (listeners.second) listeners.second(sent_.back());
+  }
   if (sink_) sink_(p.bytes);
 }
 
@@ -523,6 +532,18 @@ int Terminal::AddRestartListener(RestartListener listener) {
 void Terminal::RemoveRestartListener(int id) {
   auto lock = Lock();
   restartListeners_.erase(id);
+}
+
+int Terminal::AddTrafficListener(FrameListener onFrame, SentListener onSent) {
+  auto lock = Lock();
+  const int id = nextListenerId_++;
+  trafficListeners_[id] = {std::move(onFrame), std::move(onSent)};
+  return id;
+}
+
+void Terminal::RemoveTrafficListener(int id) {
+  auto lock = Lock();
+  trafficListeners_.erase(id);
 }
 
 }  // namespace vterm

@@ -186,6 +186,11 @@ class Terminal {
   // back into the terminal.
   using Sink = std::function<void(const Bytes&)>;
   using RestartListener = std::function<void(int durationMs)>;
+  // Observers of the traffic, told of each frame as it is recorded and of each message as
+  // it leaves. Called with the lock held: like the sink, they must not block and must not
+  // call back into the terminal.
+  using FrameListener = std::function<void(const ReceivedFrame&)>;
+  using SentListener = std::function<void(const SentMessage&)>;
 
   // Installs the DeviceModule.
   Terminal();
@@ -269,6 +274,8 @@ class Terminal {
   bool Restarting() const;
   int AddRestartListener(RestartListener listener);
   void RemoveRestartListener(int id);
+  int AddTrafficListener(FrameListener onFrame, SentListener onSent);
+  void RemoveTrafficListener(int id);
 
   std::unique_lock<std::recursive_mutex> Lock() const {
     return std::unique_lock<std::recursive_mutex>(mutex_);
@@ -293,6 +300,7 @@ class Terminal {
   void DispatchLocked(const ReceivedFrame& frame);
   void EmitLocked(Bytes bytes, Origin origin, std::uint64_t frameSeq, Clock::time_point due);
   void DeliverLocked(Pending&& p);
+  void RecordFrameLocked(ReceivedFrame frame);
   Bytes GarbageLocked(std::size_t length);
   void TimerLoop();
 
@@ -325,6 +333,7 @@ class Terminal {
   int restartMs_ = kDefaultRestartMs;
   Clock::time_point restartUntil_;
   std::map<int, RestartListener> restartListeners_;
+  std::map<int, std::pair<FrameListener, SentListener>> trafficListeners_;
   int nextListenerId_ = 1;
 
   bool stop_ = false;

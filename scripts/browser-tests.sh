@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The browser view in a real browser: installs Debian's chromium where missing, builds the
+# browser tests (reusing the test command's g++ build when there is one) and runs them with
+# a headless Chromium. Screenshots and the display PNGs land in build/browser; the last
+# line says "browser: N passed, M failed".
+#
+# VANTOREL_BROWSER_TIMEOUT (seconds, default 300) bounds the test run; it takes about 100 s
+# on two cores. VANTOREL_BROWSER_BUILD names a build directory to build the tests in
+# (default build/gcc when it exists, else a build of their own in build/browser/cmake).
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out="$root/build/browser"
+timeout_s=${VANTOREL_BROWSER_TIMEOUT:-300}
+jobs=$(nproc)
+mkdir -p "$out"
+t_start=$(date +%s)
+
+fail() {
+  echo "browser: $*" >&2
+  echo "browser: 0 passed, 1 failed"
+  exit 1
+}
+step() { echo "browser: $* ($(($(date +%s) - t_start)) s)"; }
+
+# --- The browser and the build's packages.
+export DEBIAN_FRONTEND=noninteractive
+missing=()
+for p in chromium libcpp-httplib-dev nlohmann-json3-dev; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  step "installing ${missing[*]}"
+  { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}"; } \
+    >"$out/apt.log" 2>&1 || fail "cannot install ${missing[*]} (see $out/apt.log)"
+fi
+
+# --- The test program: in the g++ stage's build when it has one, else a build of its own.
+bdir=${VANTOREL_BROWSER_BUILD:-$root/build/gcc}
+if [[ ! -f "$bdir/CMakeCache.txt" ]]; then
+  bdir="$out/cmake"
+  cmake -S "$root" -B "$bdir" -G Ninja -DCMAKE_BUILD_TYPE=Release >"$out/build.log" 2>&1 ||
+    fail "configure failed (see $out/build.log)"
+fi
+step "building the browser tests in $bdir"
+# Configure again: the packages may have arrived after the first configure.
+{ cmake "$bdir" && cmake --build "$bdir" -j"$jobs" --target browser_tests; } >>"$out/build.log" 2>&1 ||
+  fail "build failed (see $out/build.log)"
+program="$bdir/tests/browser_tests"
+[[ -x "$program" ]] || fail "no browser_tests in $bdir (cpp-httplib, nlohmann-json or libpng missing?)"
+
+# --- Run.
+step "running (time-out ${timeout_s} s)"
+log="$out/browser_tests.log"
+(cd "$out" && VANTOREL_BROWSER_OUT="$out" timeout --kill-after=10 "$timeout_s" "$program") >"$log" 2>&1
+status=$?
+grep -E '^\[ +(OK|FAILED|SKIPPED) +\]|Failure|^\[==========\]' "$log" | grep -v 'listed below' | tail -40
+passed=$(grep -cE '^\[ +OK \]' "$log")
+failed=$(grep -cE '^\[ +FAILED +\] [A-Za-z].*\([0-9]+ ms\)$' "$log")
+skipped=$(grep -cE '^\[ +SKIPPED \] [A-Za-z].*\([0-9]+ ms\)$' "$log")
+if ((status == 124 || status == 137)); then
+  echo "browser: timed out after ${timeout_s} s (see $log)"
+  failed=$((failed + 1))
+elif ((status != 0 && failed == 0)); then
+  echo "browser: the test program ended with $status (see $log)"
+  failed=1
+fi
+if ((skipped > 0)); then
+  echo "browser: $skipped tests skipped (no browser?)"
+  failed=$((failed + skipped))
+fi
+step "done; screenshots in $out"
+echo "browser: $passed passed, $failed failed"
+((failed == 0))
