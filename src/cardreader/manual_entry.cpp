@@ -7,6 +7,7 @@
 
 #include "cardreader/reading_state.h"
 #include "link/command.h"
+#include "link/trace.h"
 #include "pinpad/prompt_line.h"
 
 namespace vantorel::cardreader {
@@ -70,6 +71,7 @@ using namespace vantorel;
 
 extern "C" unsigned char VANTOREL_CALL
 MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("MSR_ManualInputCardData");
   link::LinkState& state = link::State();
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;

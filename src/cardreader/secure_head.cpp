@@ -5,6 +5,7 @@
 #include "cardreader/card_data.h"
 #include "cardreader/reading_state.h"
 #include "link/command.h"
+#include "link/trace.h"
 #include "vantorel.h"
 
 namespace vantorel::cardreader {
@@ -121,6 +122,7 @@ extern "C" unsigned char VANTOREL_CALL MSR_AddDataHandle(VantorelDataHandler han
 }
 
 extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("MSR_EnableSecureHead");
   link::LinkState& state = link::State();
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
@@ -163,6 +165,7 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
 }
 
 extern "C" unsigned char VANTOREL_CALL MSR_DisableSecureHead(void) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("MSR_DisableSecureHead");
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   cardreader::DisableCount().fetch_add(1);
   link::LinkGuard guard;

@@ -4,6 +4,7 @@
 
 #include "cardreader/settings_table.h"
 #include "link/command.h"
+#include "link/trace.h"
 #include "vantorel.h"
 
 namespace vantorel::cardreader {
@@ -39,6 +40,7 @@ std::uint8_t Send(const CommandBytes& command) {
 }
 
 std::uint8_t SetValue(const SettingMember& m, std::uint8_t value) noexcept {
+  const link::trace::ExportScope traceScope(m.name.data());
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (value < m.low || value > m.high) return VANTOREL_INVALID_ARGUMENT;
   CommandBytes command = Compose(m);
@@ -47,6 +49,7 @@ std::uint8_t SetValue(const SettingMember& m, std::uint8_t value) noexcept {
 }
 
 std::uint8_t SetFlags(const SettingMember& m, const std::uint8_t* flags, int count) noexcept {
+  const link::trace::ExportScope traceScope(m.name.data());
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   CommandBytes command = Compose(m);
   command.Byte(0x01).Byte(static_cast<std::uint8_t>(m.maskBase + FoldFlags(flags, count)));
@@ -54,6 +57,7 @@ std::uint8_t SetFlags(const SettingMember& m, const std::uint8_t* flags, int cou
 }
 
 std::uint8_t SetBlock(const SettingMember& m, const unsigned char* data, int length) noexcept {
+  const link::trace::ExportScope traceScope(m.name.data());
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (length != m.blockLength || data == nullptr) return VANTOREL_INVALID_ARGUMENT;
   CommandBytes command = Compose(m);
@@ -62,6 +66,7 @@ std::uint8_t SetBlock(const SettingMember& m, const unsigned char* data, int len
 }
 
 std::uint8_t GetValue(const SettingMember& m, unsigned char* value) noexcept {
+  const link::trace::ExportScope traceScope(m.name.data());
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (value == nullptr) return VANTOREL_INVALID_ARGUMENT;
   return Exchange(Compose(m), [&](const std::uint8_t* reply, int) {
@@ -71,6 +76,7 @@ std::uint8_t GetValue(const SettingMember& m, unsigned char* value) noexcept {
 }
 
 std::uint8_t GetBytes(const SettingMember& m, unsigned char* buffer, int* length) noexcept {
+  const link::trace::ExportScope traceScope(m.name.data());
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
   return Exchange(Compose(m), [&](const std::uint8_t* reply, int count) {

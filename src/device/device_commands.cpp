@@ -13,13 +13,17 @@ using link::CommandBytes;
 constexpr char kSdkVersion[] = VANTOREL_VERSION_STRING;
 
 // Reply data (bytes 4 .. count - 4) to the caller's buffer, their count to `length`.
-std::uint8_t ReadData(CommandBytes command, char* buffer, int* length) {
+std::uint8_t ReadData(CommandBytes command, char* buffer, int* length,
+                      const char* caller = __builtin_FUNCTION()) {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
-  return link::RunCommand(command, {Accept::Data}, [&](const std::uint8_t* reply, int count) {
-    std::memcpy(buffer, reply + 4, count - 7);
-    *length = count - 7;
-  });
+  return link::RunCommand(
+      command, {Accept::Data},
+      [&](const std::uint8_t* reply, int count) {
+        std::memcpy(buffer, reply + 4, count - 7);
+        *length = count - 7;
+      },
+      caller);
 }
 
 // High nibble for the first selector, low nibble for the second; 0 differs between them.

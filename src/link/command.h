@@ -124,31 +124,33 @@ bool WithIdleLink(F&& read) {
 
 using ReplyHandler = void (*)(void* context, const std::uint8_t* reply, int count);
 
+// `caller` names the export in the trace (the function that called RunCommand).
 std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& options,
-                            ReplyHandler onSuccess, void* context) noexcept;
+                            ReplyHandler onSuccess, void* context, const char* caller) noexcept;
 
 // Raises linkBusy, takes the link, waits, composes in commandBuffer, frames, exchanges
 // into a cleared 512-byte reply and judges it: 1 on success (after `onSuccess(reply,
 // count)` ran with the link still held), else MapReplyStatus of the reply. 99 when the
 // command did not fit; 201 when the connection closed while the command waited.
 template <class F>
-std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options,
-                        F&& onSuccess) noexcept {
+std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options, F&& onSuccess,
+                        const char* caller = __builtin_FUNCTION()) noexcept {
   using Fn = std::remove_reference_t<F>;
   return RunCommandWith(
       command, options,
       [](void* context, const std::uint8_t* reply, int count) {
         (*static_cast<Fn*>(context))(reply, count);
       },
-      &onSuccess);
+      &onSuccess, caller);
 }
 
-inline std::uint8_t RunCommand(const CommandBytes& command,
-                               const CommandOptions& options = {}) noexcept {
-  return RunCommandWith(command, options, nullptr, nullptr);
+inline std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options = {},
+                               const char* caller = __builtin_FUNCTION()) noexcept {
+  return RunCommandWith(command, options, nullptr, nullptr, caller);
 }
 
 // Send-only commands (restart, cancel): wait, send without judging a reply, return 1.
-std::uint8_t SendCommand(const CommandBytes& command) noexcept;
+std::uint8_t SendCommand(const CommandBytes& command,
+                         const char* caller = __builtin_FUNCTION()) noexcept;
 
 }  // namespace vantorel::link

@@ -6,6 +6,7 @@
 #include "link/command.h"
 #include "link/hid_device.h"
 #include "link/serial_port.h"
+#include "link/trace.h"
 #include "vantorel.h"
 
 namespace vantorel::link {
@@ -30,18 +31,29 @@ std::size_t Compose(const CommandBytes& command) {
 bool HidHandshake(int vendorId, int productId, const CommandBytes& command) {
   std::array<std::uint8_t, kReplySize> reply{};
   const std::size_t frameLength = Compose(command);
+  if (trace::On()) [[unlikely]]
+    trace::FrameSent(CommandBuffer().data(), frameLength);
   const int received =
       TheHidDevice().Transact(vendorId, productId, CommandBuffer().data(), frameLength,
                               reply.data(), reply.size(), kHidReplyTimeoutMs);
+  if (trace::On()) [[unlikely]] {
+    trace::ReplyReceived(CommandBuffer().data(), frameLength, reply.data(), received);
+  }
   return IsAck(reply.data(), received, 6);
 }
 
 bool SerialHandshake(const CommandBytes& command, Millis wait) {
   std::array<std::uint8_t, kReplySize> reply{};
   SerialPort& port = TheSerialPort();
-  port.Write(CommandBuffer().data(), Compose(command));
+  const std::size_t frameLength = Compose(command);
+  if (trace::On()) [[unlikely]]
+    trace::FrameSent(CommandBuffer().data(), frameLength);
+  port.Write(CommandBuffer().data(), frameLength);
   Pause(wait);
   const int received = port.Read(reply.data(), kHandshakeLimit);
+  if (trace::On()) [[unlikely]] {
+    trace::ReplyReceived(CommandBuffer().data(), frameLength, reply.data(), received);
+  }
   return IsAck(reply.data(), received, 6);
 }
 
@@ -52,12 +64,44 @@ bool ValidBaud(int baud) {
   return false;
 }
 
+// The connection exports trace their own results: they do not go through the command helper.
+template <class F>
+unsigned char Traced(const char* exportName, F&& body) noexcept {
+  if (!trace::On()) [[likely]]
+    return body();
+  trace::ExportScope scope(exportName);
+  const unsigned char rc = body();
+  trace::CallScope(exportName).Result(rc);
+  return rc;
+}
+
+unsigned char OpenHid(int vendorId, int productId) noexcept;
+unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int dataBits) noexcept;
+unsigned char Close() noexcept;
+
 }  // namespace
 }  // namespace vantorel::link
 
 using namespace vantorel::link;
 
 extern "C" unsigned char VANTOREL_CALL Brixa_OpenHid(int vendorId, int productId) noexcept {
+  return Traced("Brixa_OpenHid", [&] { return OpenHid(vendorId, productId); });
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_OpenPort(int port, int baudRate, char parity,
+                                                      int stopBits, int dataBits) noexcept {
+  return Traced("Brixa_OpenPort",
+                [&] { return OpenPort(port, baudRate, parity, stopBits, dataBits); });
+}
+
+extern "C" unsigned char VANTOREL_CALL Brixa_Close(void) noexcept {
+  return Traced("Brixa_Close", [] { return Close(); });
+}
+
+namespace vantorel::link {
+namespace {
+
+unsigned char OpenHid(int vendorId, int productId) noexcept {
   if (LinkIsOpen()) return VANTOREL_ALREADY_OPEN;
   LinkGuard guard;
   LinkState& state = State();
@@ -82,8 +126,7 @@ extern "C" unsigned char VANTOREL_CALL Brixa_OpenHid(int vendorId, int productId
   return VANTOREL_SUCCESS;
 }
 
-extern "C" unsigned char VANTOREL_CALL Brixa_OpenPort(int port, int baudRate, char parity,
-                                                      int stopBits, int dataBits) noexcept {
+unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int dataBits) noexcept {
   if (LinkIsOpen()) return VANTOREL_ALREADY_OPEN;
   if (port < 1 || port > kMaxPort || !ValidBaud(baudRate) ||
       (parity != 'N' && parity != 'E' && parity != 'O') || (dataBits != 7 && dataBits != 8) ||
@@ -113,7 +156,7 @@ extern "C" unsigned char VANTOREL_CALL Brixa_OpenPort(int port, int baudRate, ch
   return VANTOREL_SUCCESS;
 }
 
-extern "C" unsigned char VANTOREL_CALL Brixa_Close(void) noexcept {
+unsigned char Close() noexcept {
   LinkState& state = State();
   if (!LinkIsOpen()) return VANTOREL_FAILURE;
   // Ending the modes first lets a polling loop in another thread stop at its next turn;
@@ -137,6 +180,9 @@ extern "C" unsigned char VANTOREL_CALL Brixa_Close(void) noexcept {
   }
   return VANTOREL_SUCCESS;
 }
+
+}  // namespace
+}  // namespace vantorel::link
 
 extern "C" unsigned char VANTOREL_CALL Brixa_MapPort(int port, const char* devicePath) noexcept {
   return MapPort(port, devicePath) ? VANTOREL_SUCCESS : VANTOREL_INVALID_ARGUMENT;

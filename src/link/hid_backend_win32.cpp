@@ -14,10 +14,12 @@ extern "C" {
 }
 // clang-format on
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "link/hid_backend.h"
+#include "link/trace.h"
 
 namespace vantorel::link {
 namespace {
@@ -56,7 +58,11 @@ class Win32HidBackend final : public HidBackend {
     ::HidD_GetHidGuid(&guid);
     const HDEVINFO set =
         ::SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return false;
+    if (set == INVALID_HANDLE_VALUE) {
+      if (trace::On()) [[unlikely]]
+        trace::OsErrorCode("SetupDiGetClassDevsA", "HID", ::GetLastError());
+      return false;
+    }
 
     HANDLE found = INVALID_HANDLE_VALUE;
     SP_DEVICE_INTERFACE_DATA interfaceData;
@@ -71,9 +77,18 @@ class Win32HidBackend final : public HidBackend {
         found = h;
         break;
       }
+      if (trace::On()) [[unlikely]]
+        trace::Note("HID: an interface with other ids skipped");
       ::CloseHandle(h);
     }
     if (found == INVALID_HANDLE_VALUE) {
+      if (trace::On()) [[unlikely]] {
+        char text[96];
+        std::snprintf(text, sizeof text, "HID: no openable interface with ids %04X:%04X",
+                      static_cast<unsigned>(vendorId) & 0xFFFFu,
+                      static_cast<unsigned>(productId) & 0xFFFFu);
+        trace::Note(text);
+      }
       ::SetupDiDestroyDeviceInfoList(set);
       return false;
     }
@@ -180,6 +195,9 @@ class Win32HidBackend final : public HidBackend {
     const HANDLE h = ::CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE && trace::On()) [[unlikely]] {
+      trace::OsErrorCode("open", detail->DevicePath, ::GetLastError());
+    }
     std::free(detail);
     return h;
   }

@@ -4,6 +4,9 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <string>
+
+#include "link/trace.h"
 
 namespace vantorel::link {
 
@@ -17,6 +20,19 @@ std::size_t BoundedLength(const char* text, std::size_t limit) noexcept {
   std::size_t length = 0;
   while (length < limit && text[length] != '\0') ++length;
   return length;
+}
+
+void TraceOpen(const char* name, const char* device, const char* lineSettings) noexcept {
+  try {
+    if (device[0] == '\0') {
+      trace::Note((std::string("serial: ") + name + " names no device").c_str());
+      return;
+    }
+    trace::Note(
+        (std::string("serial: opening ") + name + " as " + device + " (" + lineSettings + ")")
+            .c_str());
+  } catch (...) {
+  }
 }
 
 bool IsSeparator(char c) noexcept {
@@ -167,6 +183,8 @@ int SerialPort::Open(const char* openString) noexcept {
   char device[sizeof parts.deviceName];
   ResolvePortDevice(parts.deviceName, device, sizeof device);
   std::memcpy(lineSettings_, parts.lineSettings, sizeof lineSettings_);
+  if (trace::On()) [[unlikely]]
+    TraceOpen(parts.deviceName, device, lineSettings_);
   if (device[0] == '\0' || !OpenDevice(device, lineSettings_)) {
     CloseDevice();
     isOpen_.store(0);

@@ -9,8 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "link/serial_baud_linux.h"
+#include "link/trace.h"
 
 namespace vantorel::link {
 
@@ -47,6 +50,22 @@ bool StandardConstant(int baud, speed_t& constant) noexcept {
     }
   }
   return false;
+}
+
+// Trace lines for the OS errors of the serial port (only called with tracing on).
+void TraceError(const char* call, const char* path, int error) noexcept {
+  const char* hint = nullptr;
+  if (error == EACCES || error == EPERM) {
+    hint = "the user needs read and write access to the device (on Debian: the dialout group)";
+  }
+  if (error == EBUSY) {
+    try {
+      trace::Note((std::string(path) + " is in use by another program").c_str());
+    } catch (...) {
+    }
+    return;
+  }
+  trace::OsError(call, path, std::strerror(error), hint);
 }
 
 int Fd(std::intptr_t handle) noexcept {
@@ -134,33 +153,69 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   // O_NONBLOCK: a real port without carrier would otherwise block the open; the reads and
   // writes poll anyway.
   const int fd = ::open(deviceName, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    if (trace::On()) [[unlikely]]
+      TraceError("open", deviceName, errno);
+    return false;
+  }
 
   // The port belongs to one user. TIOCEXCL refuses further opens, but not to root; the
   // lock catches every cooperating opener, root or not, in this process or another. Only
   // the lock holder may become the handle: CloseDevice lifts the exclusive flag, and that
   // flag would be the owner's.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (trace::On()) [[unlikely]]
+      TraceError("flock", deviceName, errno == EWOULDBLOCK ? EBUSY : errno);
     ::close(fd);
     return false;
   }
   handle_ = fd;
-  if (::ioctl(fd, TIOCEXCL) != 0) return false;
+  if (::ioctl(fd, TIOCEXCL) != 0) {
+    if (trace::On()) [[unlikely]]
+      TraceError("ioctl(TIOCEXCL)", deviceName, errno);
+    return false;
+  }
 
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) return false;
+  if (::tcgetattr(fd, &t) != 0) {
+    if (trace::On()) [[unlikely]] {
+      if (errno == ENOTTY) {
+        trace::OsError("tcgetattr", deviceName, std::strerror(errno), "not a serial port");
+      } else {
+        TraceError("tcgetattr", deviceName, errno);
+      }
+    }
+    return false;
+  }
   int customBaud = 0;
   ComposeTermios(settings, t, customBaud);
-  if (::tcsetattr(fd, TCSANOW, &t) != 0) return false;
-  if (customBaud != 0 && !SetCustomBaud(fd, customBaud)) return false;
+  if (::tcsetattr(fd, TCSANOW, &t) != 0) {
+    if (trace::On()) [[unlikely]]
+      TraceError("tcsetattr", deviceName, errno);
+    return false;
+  }
+  if (customBaud != 0 && !SetCustomBaud(fd, customBaud)) {
+    if (trace::On()) [[unlikely]]
+      TraceError("set baud rate", deviceName, errno);
+    return false;
+  }
 
   // Raise DTR and RTS: the terminal takes them as "host present". A pseudo-terminal has no
   // modem lines and says so with ENOTTY or EINVAL; that is no reason to fail.
   int lines = TIOCM_DTR | TIOCM_RTS;
-  if (::ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL) return false;
+  if (::ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+    if (trace::On()) [[unlikely]]
+      TraceError("ioctl(TIOCMBIS)", deviceName, errno);
+    return false;
+  }
 
   // Whatever the line carried before we owned it is no answer to anything we send.
-  return ::tcflush(fd, TCIOFLUSH) == 0;
+  if (::tcflush(fd, TCIOFLUSH) != 0) {
+    if (trace::On()) [[unlikely]]
+      TraceError("tcflush", deviceName, errno);
+    return false;
+  }
+  return true;
 }
 
 int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
@@ -180,10 +235,16 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
     const int ready = ::poll(&p, 1, waitMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
+      if (trace::On()) [[unlikely]]
+        TraceError("poll", "serial port", errno);
       return fail();
     }
-    if (ready == 0) continue;                      // the deadline check above ends the loop
-    if ((p.revents & POLLIN) == 0) return fail();  // POLLHUP, POLLERR, POLLNVAL alone
+    if (ready == 0) continue;         // the deadline check above ends the loop
+    if ((p.revents & POLLIN) == 0) {  // POLLHUP, POLLERR, POLLNVAL alone
+      if (trace::On()) [[unlikely]]
+        trace::Note("serial port: the device hung up or failed");
+      return fail();
+    }
     const ssize_t n = ::read(fd, buffer + got, count - got);
     if (n > 0) {
       got += static_cast<std::size_t>(n);
@@ -191,8 +252,14 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
       deadline = std::min(totalDeadline, gapDeadline);
       continue;
     }
-    if (n == 0) return fail();  // a hung-up terminal reads as end of file
+    if (n == 0) {  // a hung-up terminal reads as end of file
+      if (trace::On()) [[unlikely]]
+        trace::Note("serial port: end of file (the device hung up)");
+      return fail();
+    }
     if (errno == EINTR || errno == EAGAIN) continue;
+    if (trace::On()) [[unlikely]]
+      TraceError("read", "serial port", errno);
     return fail();  // EIO and the like: the device is gone
   }
   return static_cast<int>(got);
@@ -209,12 +276,19 @@ int SerialPort::WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcep
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return -1;
+    if (n < 0 && errno != EAGAIN) {
+      if (trace::On()) [[unlikely]]
+        TraceError("write", "serial port", errno);
+      return -1;
+    }
     pollfd p{fd, POLLOUT, 0};
     const int ready = ::poll(&p, 1, kWriteStallMs);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return -1;
-    if ((p.revents & POLLOUT) == 0) return -1;
+    if (ready <= 0 || (p.revents & POLLOUT) == 0) {
+      if (trace::On()) [[unlikely]]
+        trace::Note("serial port: the device takes no more bytes");
+      return -1;
+    }
   }
   return static_cast<int>(sent);
 }

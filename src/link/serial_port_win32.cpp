@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "link/serial_port.h"
+#include "link/trace.h"
 
 namespace vantorel::link {
 
@@ -44,29 +45,63 @@ void SetFlagWord(DCB& dcb, DWORD word) noexcept {
   std::memcpy(reinterpret_cast<unsigned char*>(&dcb) + kFlagWordOffset, &word, sizeof word);
 }
 
+// A trace line for a failed call on the port (only called with tracing on). A COM port that
+// another program holds refuses us with "access denied".
+void TraceError(const char* call, const char* deviceName) noexcept {
+  const DWORD error = ::GetLastError();
+  const char* name = std::strncmp(deviceName, "\\\\.\\", 4) == 0 ? deviceName + 4 : deviceName;
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+    char text[300];
+    std::snprintf(text, sizeof text, "%s is in use by another program", name);
+    trace::Note(text);
+    return;
+  }
+  trace::OsErrorCode(call, name, error);
+}
+
 }  // namespace
 
 bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) noexcept {
   // No sharing: no other process may hold the port while we do.
   const HANDLE h = ::CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    if (trace::On()) [[unlikely]]
+      TraceError("CreateFileA", deviceName);
+    return false;
+  }
   handle_ = reinterpret_cast<std::intptr_t>(h);
 
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!::GetCommState(h, &dcb)) return false;
-  if (!::BuildCommDCBA(lineSettings, &dcb)) return false;
+  if (!::GetCommState(h, &dcb)) {
+    if (trace::On()) [[unlikely]]
+      TraceError("GetCommState", deviceName);
+    return false;
+  }
+  if (!::BuildCommDCBA(lineSettings, &dcb)) {
+    if (trace::On()) [[unlikely]]
+      TraceError("BuildCommDCBA", deviceName);
+    return false;
+  }
   SetFlagWord(dcb, (FlagWord(dcb) & ~kFlagsCleared) | kFlagsSet);
   if (!::SetCommState(h, &dcb)) {
     // Some adapters and virtual ports carry no modem lines and refuse any DTR/RTS request.
     // The terminal needs neither line, so such a port is configured with both left alone.
     SetFlagWord(dcb, FlagWord(dcb) & ~kModemLineControl);
-    if (!::SetCommState(h, &dcb)) return false;
+    if (!::SetCommState(h, &dcb)) {
+      if (trace::On()) [[unlikely]]
+        TraceError("SetCommState", deviceName);
+      return false;
+    }
   }
   ::SetupComm(h, kQueueSize, kQueueSize);
   COMMTIMEOUTS timeouts = kTimeouts;
-  if (!::SetCommTimeouts(h, &timeouts)) return false;
+  if (!::SetCommTimeouts(h, &timeouts)) {
+    if (trace::On()) [[unlikely]]
+      TraceError("SetCommTimeouts", deviceName);
+    return false;
+  }
   ::PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
   return true;
 }

@@ -7,6 +7,7 @@
 #include "crypto/rsa_private_block.h"
 #include "crypto/secure_wipe.h"
 #include "link/command.h"
+#include "link/trace.h"
 #include "pinpad/entry_wait.h"
 #include "pinpad/prompt_line.h"
 #include "vantorel.h"
@@ -148,6 +149,7 @@ using pinpad::kBodyLimit;
 using pinpad::WaitFlag;
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("PIN_GetPINBlock");
   if (const auto rc = pinpad::EntryStateCheck(true); rc != VANTOREL_SUCCESS) return rc;
   if (request.mode != '0' && request.mode != '1') return VANTOREL_INVALID_ARGUMENT;
   if (request.upperBound < 4 || request.upperBound > 12) return VANTOREL_INVALID_ARGUMENT;
@@ -186,6 +188,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_CancelPIN(void) noexcept {
 extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entryMode,
                                                               PinEntryRequest request,
                                                               RsaPrivateKey key) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("PIN_GetNumericOrAmount");
   if (const auto rc = pinpad::EntryStateCheck(true); rc != VANTOREL_SUCCESS) return rc;
   if (entryMode != 1 && entryMode != 2) return VANTOREL_INVALID_ARGUMENT;
   if (request.upperBound < 4 || request.upperBound > 20) return VANTOREL_INVALID_ARGUMENT;
@@ -236,6 +239,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest request) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("PIN_GetCardAccount");
   if (const auto rc = pinpad::EntryStateCheck(true); rc != VANTOREL_SUCCESS) return rc;
   if (request.upperBound < 12 || request.upperBound > 20) return VANTOREL_INVALID_ARGUMENT;
   if (request.lowerBound < 12 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
@@ -255,6 +259,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest reques
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMode,
                                                             PinEntryRequest request) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("PIN_GetEncryptedData");
   if (const auto rc = pinpad::EntryStateCheck(false); rc != VANTOREL_SUCCESS) return rc;
   if (request.upperBound > 20 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
   if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;

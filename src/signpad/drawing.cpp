@@ -16,25 +16,28 @@ constexpr std::uint8_t kDisplay = 0x8A;
 constexpr std::uint8_t kSignature = 0x7A;
 constexpr std::uint8_t kPerform = 0x46;
 
-std::uint8_t Draw(std::uint8_t sub, int a, int b, int c, int d) noexcept {
+std::uint8_t Draw(std::uint8_t sub, int a, int b, int c, int d,
+                  const char* caller = __builtin_FUNCTION()) noexcept {
   CommandBytes command{kDisplay, kPerform, sub};
   command.Word(a).Word(b).Word(c).Word(d);
-  return link::RunCommand(command);
+  return link::RunCommand(command, {}, caller);
 }
 
-std::uint8_t Colour(std::uint8_t sub, std::uint8_t c1, std::uint8_t c2, std::uint8_t c3) noexcept {
+std::uint8_t Colour(std::uint8_t sub, std::uint8_t c1, std::uint8_t c2, std::uint8_t c3,
+                    const char* caller = __builtin_FUNCTION()) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   CommandBytes command{kDisplay, kPerform, sub};
   command.Byte(c1).Byte(c2).Byte(c3);
-  return link::RunCommand(command);
+  return link::RunCommand(command, {}, caller);
 }
 
-std::uint8_t Arc(std::uint8_t sub, int x, int y, int v1, int v2, int v3) noexcept {
+std::uint8_t Arc(std::uint8_t sub, int x, int y, int v1, int v2, int v3,
+                 const char* caller = __builtin_FUNCTION()) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (!PointOnScreen(x, y)) return VANTOREL_INVALID_ARGUMENT;
   CommandBytes command{kDisplay, kPerform, sub};
   command.Word(x).Word(y).Word(v1).Word(v2).Word(v3);
-  return link::RunCommand(command);
+  return link::RunCommand(command, {}, caller);
 }
 
 // Text and region data follow the fixed part; a length of 0 or less sends none. A length

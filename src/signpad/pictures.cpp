@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/command.h"
+#include "link/trace.h"
 #include "signpad/signpad_limits.h"
 #include "signpad/signpad_link.h"
 #include "vantorel.h"
@@ -30,6 +31,7 @@ using link::LinkIsOpen;
 extern "C" unsigned char VANTOREL_CALL Zelto_GetPicture(int left, int top, int right, int bottom,
                                                         unsigned char* buffer, int bufferSize,
                                                         unsigned int* length) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("Zelto_GetPicture");
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
   if (buffer == nullptr || length == nullptr || bufferSize < static_cast<int>(kSmallestReply)) {
@@ -43,6 +45,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_GetPicture(int left, int top, int r
 extern "C" unsigned char VANTOREL_CALL Zelto_ShowPicture(int left, int top, int right, int bottom,
                                                          const unsigned char* data,
                                                          unsigned int length) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("Zelto_ShowPicture");
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
   if (length == 0 || data == nullptr) return VANTOREL_INVALID_ARGUMENT;
@@ -55,6 +58,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StorePicture(unsigned char pictureN
                                                           unsigned char pictureKind,
                                                           const unsigned char* data,
                                                           unsigned int length) noexcept {
+  const vantorel::link::trace::ExportScope traceScope("Zelto_StorePicture");
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (pictureKind > 2 || length == 0 || data == nullptr) return VANTOREL_INVALID_ARGUMENT;
   CommandBytes head{kDisplay, kPerform, 0x70};

@@ -1,0 +1,387 @@
+#include "link/trace.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "link/frame.h"
+#include "link/link_state.h"
+
+namespace vantorel::link::trace {
+
+namespace detail {
+constinit std::atomic<bool> enabled{false};
+}
+
+namespace {
+
+// Not constinit: not every library makes std::mutex constexpr. Declared before the loader
+// below, so it is ready when that runs.
+std::mutex sinkMutex;
+constinit std::FILE* sink = nullptr;
+constinit bool sinkIsFile = false;
+constinit std::atomic<int> threadCounter{0};
+thread_local const char* currentExport = nullptr;
+
+// Long frames (pictures) show their start only.
+constexpr std::size_t kShownBytes = 64;
+
+int ThreadNumber() noexcept {
+  thread_local const int number = threadCounter.fetch_add(1) + 1;
+  return number;
+}
+
+void Emit(const std::string& text) noexcept {
+  try {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    std::tm utc{};
+#if defined(_WIN32)
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char prefix[96];
+    std::snprintf(prefix, sizeof prefix, "%02d:%02d:%02d.%03d T%d %s ", utc.tm_hour, utc.tm_min,
+                  utc.tm_sec, static_cast<int>(ms.count()), ThreadNumber(),
+                  currentExport != nullptr ? currentExport : "-");
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    if (sink == nullptr) return;
+    std::fputs(prefix, sink);
+    std::fputs(text.c_str(), sink);
+    std::fputc('\n', sink);
+    std::fflush(sink);
+  } catch (...) {
+    // A trace line is never worth an exception across the API.
+  }
+}
+
+void AppendHex(std::string& out, const std::uint8_t* bytes, std::size_t count) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const std::size_t shown = count < kShownBytes ? count : kShownBytes;
+  for (std::size_t i = 0; i < shown; ++i) {
+    if (i != 0) out += ' ';
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 0x0F];
+  }
+  if (shown < count) out += " ... (" + std::to_string(count - shown) + " more)";
+}
+
+// The command bytes inside a frame, short or long layout; null when it is neither.
+const std::uint8_t* CommandOf(const std::uint8_t* frame, std::size_t length,
+                              std::size_t& commandLength) noexcept {
+  commandLength = 0;
+  if (frame == nullptr || length < kShortFrameOverhead || frame[0] != kStx) return nullptr;
+  const std::size_t shortLength = frame[1] | (std::size_t{frame[2]} << 8);
+  if (shortLength + kShortFrameOverhead == length) {
+    commandLength = shortLength;
+    return frame + 3;
+  }
+  if (length >= kLongFrameOverhead) {
+    const std::size_t longLength = shortLength | (std::size_t{frame[3]} << 16);
+    if (longLength + kLongFrameOverhead == length) {
+      commandLength = longLength;
+      return frame + 4;
+    }
+  }
+  return nullptr;
+}
+
+const char* ClassName(std::uint8_t c) noexcept {
+  switch (c) {
+    case 0x78:
+      return "device";
+    case 0x7A:
+      return "signpad";
+    case 0x73:
+      return "reader";
+    case 0x75:
+      return "pinpad";
+    default:
+      return "unknown";
+  }
+}
+
+const char* FunctionName(std::uint8_t f) noexcept {
+  switch (f) {
+    case 0x46:
+      return "perform";
+    case 0x52:
+      return "read";
+    case 0x53:
+      return "write";
+    default:
+      return "unknown";
+  }
+}
+
+std::string Describe(const std::uint8_t* command, std::size_t length) {
+  if (command == nullptr || length < 3) return "[not a command frame]";
+  char text[80];
+  std::snprintf(text, sizeof text, "[%s %02X, %s %02X, sub %02X]", ClassName(command[0]),
+                command[0], FunctionName(command[1]), command[1], command[2]);
+  return text;
+}
+
+bool SecretModeActive() noexcept {
+  const LinkState& s = State();
+  return s.pinEntryActive.load() != 0 || s.secureHeadActive.load() != 0 ||
+         s.encryptedEntryActive.load() != 0;
+}
+
+bool WholeFrame(const std::uint8_t* reply, int count) noexcept {
+  std::size_t n = 0;
+  return CommandOf(reply, static_cast<std::size_t>(count), n) != nullptr;
+}
+
+}  // namespace
+
+void Configure(const char* target) noexcept {
+  std::lock_guard<std::mutex> lock(sinkMutex);
+  detail::enabled.store(false);
+  if (sinkIsFile && sink != nullptr) std::fclose(sink);
+  sink = nullptr;
+  sinkIsFile = false;
+  if (target == nullptr || *target == '\0') return;
+  if (std::strcmp(target, "stderr") == 0) {
+    sink = stderr;
+  } else {
+    sink = std::fopen(target, "a");
+    if (sink == nullptr) {
+      std::fprintf(stderr, "vantorel: trace file %s: %s\n", target, std::strerror(errno));
+      return;
+    }
+    sinkIsFile = true;
+  }
+  detail::enabled.store(true);
+}
+
+namespace {
+// VANTOREL_TRACE is read once, when the library is loaded.
+struct LoadTimeConfiguration {
+  LoadTimeConfiguration() noexcept { Configure(std::getenv("VANTOREL_TRACE")); }
+} loadTimeConfiguration;
+}  // namespace
+
+const char* ExportScope::Enter(const char* exportName) noexcept {
+  const char* previous = currentExport;
+  currentExport = exportName;
+  return previous;
+}
+
+void ExportScope::Leave(const char* previous) noexcept {
+  currentExport = previous;
+}
+
+bool MayShowCommand(const std::uint8_t* command, std::size_t length) noexcept {
+  if (command == nullptr || length < 3) return false;
+  switch (command[0]) {
+    case 0x78:  // device
+    case 0x7A:  // display, pictures, capture
+      return true;
+    case 0x73:  // reader: every write shows except encrypted data and the device key
+      return !(command[1] == 0x53 && (command[2] == 0x74 || command[2] == 0x76));
+    case 0x75:  // PIN pad: only the key commands; entries carry prompts, keys and PIN data
+      return command[1] == 0x46 && (command[2] == 0x81 || command[2] == 0x82 || command[2] == 0x84);
+    default:
+      return false;
+  }
+}
+
+bool MayShowReply(const std::uint8_t* command, std::size_t commandLength, const std::uint8_t* reply,
+                  int count, bool secretModeActive) noexcept {
+  if (command == nullptr || commandLength < 3) return false;
+  // While secrets flow, a reply that is not exactly one frame may have swallowed part of a
+  // message the terminal sent by itself.
+  if (secretModeActive && !WholeFrame(reply, count)) return false;
+  switch (command[0]) {
+    case 0x78:
+    case 0x7A:
+      return true;
+    case 0x73:  // the encrypted data block stays hidden
+      return !(command[2] == 0x74 || command[2] == 0x76);
+    case 0x75:
+      if (command[1] != 0x46) return false;
+      // The key poll: a key reply is 8 bytes; anything longer is card data answering it.
+      if (command[2] == 0x81) return count == 8;
+      return command[2] == 0x82 || command[2] == 0x84;
+    default:
+      return false;
+  }
+}
+
+void ShortFunctionName(const char* function, char* out, std::size_t outSize) noexcept {
+  if (outSize == 0) return;
+  out[0] = '\0';
+  if (function == nullptr) return;
+  const char* paren = std::strchr(function, '(');
+  const char* end = paren != nullptr ? paren : function + std::strlen(function);
+  const char* begin = end;
+  while (begin > function && begin[-1] != ' ' && begin[-1] != ':' && begin[-1] != '*' &&
+         begin[-1] != '&') {
+    --begin;
+  }
+  std::size_t n = static_cast<std::size_t>(end - begin);
+  if (n >= outSize) n = outSize - 1;
+  std::memcpy(out, begin, n);
+  out[n] = '\0';
+}
+
+const char* ReturnCodeMeaning(std::uint8_t rc) noexcept {
+  switch (rc) {
+    case 0:
+      return "failure: no reply, a short reply or an unknown status";
+    case 1:
+      return "success";
+    case 99:
+      return "invalid argument, or terminal status E1";
+    case 100:
+      return "terminal status EC";
+    case 101:
+      return "terminal status 6A or EE";
+    case 102:
+      return "terminal status C1 or ED";
+    case 103:
+      return "terminal status 81";
+    case 104:
+      return "terminal status E8";
+    case 105:
+      return "terminal status 18";
+    case 106:
+      return "terminal status 19";
+    case 107:
+      return "terminal status 03";
+    case 108:
+      return "terminal status 04";
+    case 109:
+      return "terminal status 05";
+    case 110:
+      return "terminal status 0D";
+    case 200:
+      return "already open";
+    case 201:
+      return "not open";
+    case 202:
+      return "a PIN-pad entry is running";
+    case 204:
+      return "secure reading is running";
+    case 205:
+      return "a signature capture is running";
+    case 207:
+      return "an encrypted data entry is running";
+    default:
+      return "unknown code";
+  }
+}
+
+void FrameSent(const std::uint8_t* frame, std::size_t length) noexcept {
+  try {
+    std::size_t commandLength = 0;
+    const std::uint8_t* command = CommandOf(frame, length, commandLength);
+    std::string line =
+        "sent " + std::to_string(length) + " bytes " + Describe(command, commandLength);
+    if (MayShowCommand(command, commandLength)) {
+      line += ": ";
+      AppendHex(line, frame, length);
+    } else {
+      line += ": data withheld (" + std::to_string(commandLength) + " command bytes)";
+    }
+    Emit(line);
+  } catch (...) {
+  }
+}
+
+void ReplyReceived(const std::uint8_t* sentFrame, std::size_t sentLength, const std::uint8_t* reply,
+                   int count) noexcept {
+  try {
+    if (count <= 0) {
+      Emit("received nothing");
+      return;
+    }
+    std::string line = "received " + std::to_string(count) + " bytes";
+    if (count >= 5 && reply[0] == kStx) {
+      if (reply[3] == kAck) {
+        line += " [ACK]";
+      } else {
+        char status[80];
+        const std::uint8_t rc = MapReplyStatus(reply);
+        std::snprintf(status, sizeof status, " [status %02X: %u, %s]", reply[4], rc,
+                      ReturnCodeMeaning(rc));
+        line += status;
+      }
+    } else {
+      line += " [not a reply frame]";
+    }
+    std::size_t commandLength = 0;
+    const std::uint8_t* command = CommandOf(sentFrame, sentLength, commandLength);
+    if (MayShowReply(command, commandLength, reply, count, SecretModeActive())) {
+      line += ": ";
+      AppendHex(line, reply, static_cast<std::size_t>(count));
+    } else {
+      line += ": data withheld";
+    }
+    Emit(line);
+  } catch (...) {
+  }
+}
+
+void MessageReceived(const std::uint8_t* message, int count) noexcept {
+  try {
+    if (count <= 0) return;  // polling reads that found nothing are not worth a line
+    std::string line = "read " + std::to_string(count) + " bytes the terminal sent by itself";
+    const LinkState& s = State();
+    // Pen packets are shown; everything else a loop reads (card data, entry results) is not.
+    if (s.captureActive.load() != 0 && !SecretModeActive()) {
+      line += ": ";
+      AppendHex(line, message, static_cast<std::size_t>(count));
+    } else {
+      line += ": data withheld";
+    }
+    Emit(line);
+  } catch (...) {
+  }
+}
+
+CallScope::CallScope(const char* function) noexcept : previous_(currentExport) {
+  name_[0] = '\0';
+  if (currentExport == nullptr) {
+    ShortFunctionName(function, name_, sizeof name_);
+    currentExport = name_;
+  }
+}
+
+CallScope::~CallScope() {
+  currentExport = previous_;
+}
+
+void CallScope::Result(std::uint8_t rc) noexcept {
+  char text[128];
+  std::snprintf(text, sizeof text, "returned %u (%s)", rc, ReturnCodeMeaning(rc));
+  Note(text);
+}
+
+void OsError(const char* call, const char* path, const char* systemMessage,
+             const char* hint) noexcept {
+  try {
+    std::string line = std::string(call) + " " + (path != nullptr ? path : "?") + ": " +
+                       (systemMessage != nullptr ? systemMessage : "error");
+    if (hint != nullptr) line += std::string(" — ") + hint;
+    Emit(line);
+  } catch (...) {
+  }
+}
+
+void Note(const char* text) noexcept {
+  try {
+    Emit(text);
+  } catch (...) {
+  }
+}
+
+}  // namespace vantorel::link::trace
