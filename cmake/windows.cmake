@@ -30,6 +30,22 @@ else()
   file(WRITE ${VANTOREL_LINK_DEF} "${VANTOREL_DEF64_TEXT}")
 endif()
 
+# The version resource: FILEVERSION and its text carry the project's version, padded to
+# the four numbers Windows keeps (1.10 is 1,10,0,0 and "1.10.0.0").
+enable_language(RC)
+set(VANTOREL_RC_PARTS "")
+foreach(part MAJOR MINOR PATCH TWEAK)
+  if("${PROJECT_VERSION_${part}}" STREQUAL "")
+    list(APPEND VANTOREL_RC_PARTS 0)
+  else()
+    list(APPEND VANTOREL_RC_PARTS ${PROJECT_VERSION_${part}})
+  endif()
+endforeach()
+list(JOIN VANTOREL_RC_PARTS "," VANTOREL_RC_VERSION)
+list(JOIN VANTOREL_RC_PARTS "." VANTOREL_RC_VERSION_TEXT)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/vantorel.rc.in ${CMAKE_BINARY_DIR}/vantorel.rc @ONLY)
+target_sources(vantorel PRIVATE ${CMAKE_BINARY_DIR}/vantorel.rc)
+
 # The DLL takes vantorel.dll as its name; the import library keeps the GNU convention.
 set_target_properties(vantorel PROPERTIES
   PREFIX ""
@@ -63,6 +79,24 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     COMMENT "Import library with stdcall symbols for vantorel.dll"
     VERBATIM)
   install(FILES ${VANTOREL_IMPLIB_DEF} DESTINATION lib RENAME vantorel.def)
+
+  # vantorel.lib, the import library in Microsoft's format for Visual C++ callers, from the
+  # same def: llvm-dlltool's --kill-at keeps the decorated _Name@N symbols the compiler
+  # references and gives each import the "undecorate" name type, so the loader binds the
+  # plain export Name. scripts/check-import-lib.sh verifies it.
+  find_program(VANTOREL_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)
+  if(VANTOREL_LLVM_DLLTOOL)
+    set(VANTOREL_MSVC_IMPLIB ${CMAKE_BINARY_DIR}/vantorel.lib)
+    add_custom_command(TARGET vantorel POST_BUILD
+      COMMAND ${VANTOREL_LLVM_DLLTOOL} -m i386 --kill-at -D vantorel.dll
+              -d ${VANTOREL_IMPLIB_DEF} -l ${VANTOREL_MSVC_IMPLIB}
+      BYPRODUCTS ${VANTOREL_MSVC_IMPLIB}
+      COMMENT "Import library for Visual C++ (vantorel.lib)"
+      VERBATIM)
+    install(FILES ${VANTOREL_MSVC_IMPLIB} DESTINATION lib)
+  else()
+    message(STATUS "llvm-dlltool not found: no vantorel.lib for Visual C++ (package llvm)")
+  endif()
 endif()
 
 option(VANTOREL_WINDOWS_TESTS "Build the Windows test suite (runs under wine)" OFF)

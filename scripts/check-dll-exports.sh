@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks a built vantorel.dll: its export table holds exactly the expected names at their
-# ordinals, no decorated (Name@N) or extra name, and it imports only system DLLs (nothing
-# from the compiler's runtime, which a customer's machine does not have).
+# ordinals, no decorated (Name@N) or extra name, it imports only system DLLs (nothing
+# from the compiler's runtime, which a customer's machine does not have), and its version
+# resource carries the project's version.
 #
 #   check-dll-exports.sh DLL [OBJDUMP] [EXPECTED]
 set -euo pipefail
@@ -46,8 +47,52 @@ while read -r name; do
   [[ $lower =~ $allowed ]] || fail "imports a non-system DLL: $name"
 done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump")
 
+# The version resource: VS_FIXEDFILEINFO's file and product version (after its signature
+# FEEF04BD) and the FileVersion and OriginalFilename texts carry the project's version and
+# the DLL's name. llvm-readobj prints the resource's bytes as hex.
+readobj=""
+for t in llvm-readobj llvm-readobj-14; do command -v "$t" >/dev/null && { readobj=$t; break; }; done
+# The version lives in the public header (VANTOREL_VERSION_MAJOR and _MINOR).
+header=$here/../include/vantorel.h
+major=$(sed -n 's/^#define VANTOREL_VERSION_MAJOR  *\([0-9]*\).*/\1/p' "$header")
+minor=$(sed -n 's/^#define VANTOREL_VERSION_MINOR  *\([0-9]*\).*/\1/p' "$header")
+version=""
+[[ -n $major && -n $minor ]] && version=$major.$minor
+if [[ -z $readobj ]]; then
+  fail "llvm-readobj not found: cannot read the version resource (package llvm)"
+elif [[ -z $version ]]; then
+  fail "no VANTOREL_VERSION_MAJOR/MINOR in include/vantorel.h"
+else
+  IFS=. read -r v1 v2 v3 v4 <<<"$version"
+  want_fixed=$(printf '%08X%08X%08X%08X' $(((${v1:-0} << 16) | ${v2:-0})) $(((${v3:-0} << 16) | ${v4:-0})) \
+    $(((${v1:-0} << 16) | ${v2:-0})) $(((${v3:-0} << 16) | ${v4:-0})))
+  text="${v1:-0}.${v2:-0}.${v3:-0}.${v4:-0}"
+  # The hex words of the VERSIONINFO (type 16) resource, as one string of bytes.
+  hex=$("$readobj" --coff-resources "$dll" |
+    awk '/Type: VERSIONINFO/ { v = 1 } v && /^ *[0-9A-F]+: / { sub(/^ *[0-9A-F]+: /, ""); sub(/ *\|.*/, ""); gsub(/ /, ""); printf "%s", $0 }' |
+    tr -d '\n')
+  if [[ -z $hex ]]; then
+    fail "$dll has no version resource"
+  else
+    # Little-endian dwords after the signature: struct version, file MS/LS, product MS/LS.
+    dwords() { sed -E 's/(..)(..)(..)(..)/\4\3\2\1 /g' <<<"$1"; }
+    rest=${hex#*BD04EFFE}
+    fixed=$(dwords "${rest:8:32}" | tr -d ' ')
+    [[ $rest != "$hex" && $fixed == "$want_fixed" ]] ||
+      fail "version resource: file/product version ${fixed:-missing}, want $want_fixed ($text)"
+    utf16() { printf '%s' "$1" | iconv -f ASCII -t UTF-16LE | od -An -tx1 | tr -d ' \n' | tr a-f A-F; }
+    for pair in "FileVersion=$text" "OriginalFilename=vantorel.dll" "ProductVersion=$version"; do
+      key=${pair%%=*}
+      value=${pair#*=}
+      # key, NUL, padding to a 4-byte boundary, then the value.
+      [[ $hex =~ $(utf16 "$key")0000(0000)?$(utf16 "$value")0000 ]] ||
+        fail "version resource: no $key \"$value\""
+    done
+  fi
+fi
+
 count=$(grep -c . <<<"$actual" || true)
 if ((failures == 0)); then
-  echo "ok: $dll exports $count names at their ordinals, none decorated; imports only system DLLs"
+  echo "ok: $dll exports $count names at their ordinals, none decorated; imports only system DLLs; version $text"
 fi
 exit $((failures == 0 ? 0 : 1))

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows side of the test command: installs the cross tools and wine when missing,
 # cross-builds vantorel.dll (32-bit, the shipped one) with its import library and the
-# Windows test program, checks the DLL's export and import tables, and runs the Windows
-# suite under wine against the virtual terminal on a pseudo-terminal mapped to COM3.
+# Windows test program, checks the DLL's export and import tables and version resource and
+# the Visual C++ import library vantorel.lib, and runs the Windows suite under wine against
+# the virtual terminal on a pseudo-terminal mapped to COM3.
 #
 # The suite runs in the 32-bit wine it was written for. On a host whose kernel has 32-bit
 # execution switched off (wine32 cannot start there), it runs the same suite on a 64-bit
@@ -53,17 +54,23 @@ install_packages() {
     >/dev/null || return 1
 }
 
+# llvm (llvm-dlltool, llvm-readobj), lld and clang: vantorel.lib for Visual C++ and its check.
 install_packages g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 \
-  cmake ninja-build libcli11-dev googletest ||
-  abort "cannot install the cross compiler and wine"
+  cmake ninja-build libcli11-dev googletest llvm lld clang ||
+  abort "cannot install the cross compiler, wine and llvm"
 
 # wine32 is a 32-bit Linux program: it runs only where the kernel executes 32-bit code.
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# VANTOREL_WINE_ARCH=win64 takes the 64-bit path where wine32 would run too.
+if [[ ${VANTOREL_WINE_ARCH:-} != win64 ]] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
   arch=win32
 else
   arch=win64
-  echo "windows-tests: this kernel does not run 32-bit programs (wine32 cannot start);"
-  echo "windows-tests: the suite runs on the 64-bit build under wine64 instead"
+  if [[ ${VANTOREL_WINE_ARCH:-} == win64 ]]; then
+    echo "windows-tests: VANTOREL_WINE_ARCH=win64: the suite runs on the 64-bit build"
+  else
+    echo "windows-tests: this kernel does not run 32-bit programs (wine32 cannot start);"
+    echo "windows-tests: the suite runs on the 64-bit build under wine64 instead"
+  fi
   install_packages wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 ||
     abort "cannot install wine64 and the 64-bit cross compiler"
 fi
@@ -87,6 +94,14 @@ if "$root/scripts/check-dll-exports.sh" "$root/build-win32/vantorel.dll" i686-w6
   passed=$((passed + 1))
 else
   failed=$((failed + 1))
+fi
+
+# vantorel.lib: its members, and a Visual C++ caller linked against it alone (run under
+# wine32 after the suite, where wine32 runs).
+implib_check=("$root/scripts/check-import-lib.sh" "$root/build-win32/vantorel.lib"
+  "$root/build-win32" "$root/build-win32/implib-check")
+if [[ $arch == win64 ]]; then
+  if "${implib_check[@]}"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 fi
 
 suite_dir=$root/build-win32
@@ -130,4 +145,18 @@ else
   failed=$((failed + 1))
 fi
 echo "windows-tests: suite ran as $arch; full output in $log"
+
+if [[ $arch == win32 ]]; then
+  # In the suite's prefix, as wine-tests.sh set it up.
+  server=/usr/lib/wine/wineserver32
+  [[ -x $server ]] || server=/usr/lib/wine/wineserver
+  if env WINELOADER=/usr/lib/wine/wine WINESERVER="$server" WINEARCH=win32 WINEPREFIX="$suite_dir/wine/prefix-win32" HOME="$suite_dir/wine/home" \
+    TMPDIR="$suite_dir/wine/tmp" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    "${implib_check[@]}" --run /usr/lib/wine/wine; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+  fi
+  WINEPREFIX="$suite_dir/wine/prefix-win32" "$server" -k >/dev/null 2>&1 || true
+fi
 summary

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "serial_session.h"
 
@@ -65,6 +67,48 @@ TEST(Exports, CallByOrdinalThroughAPlainFunctionPointer) {
   EXPECT_STREQ(text, "1.10");
   EXPECT_EQ(length, 4);
   ::FreeLibrary(dll);
+}
+
+TEST(Exports, VersionResourceCarriesTheProjectVersion) {
+  // Read the way installers and Explorer read it.
+  char path[MAX_PATH];
+  const DWORD pathLength =
+      ::GetModuleFileNameA(::GetModuleHandleA("vantorel.dll"), path, sizeof path);
+  ASSERT_GT(pathLength, 0u);
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeA(path, &ignored);
+  ASSERT_GT(size, 0u) << "no version resource in " << path;
+  std::vector<char> info(size);
+  ASSERT_TRUE(::GetFileVersionInfoA(path, 0, size, info.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixedLength = 0;
+  ASSERT_TRUE(::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedLength));
+  ASSERT_GE(fixedLength, sizeof(VS_FIXEDFILEINFO));
+  const unsigned parts[] = {VANTOREL_VERSION_PARTS};
+  EXPECT_EQ(fixed->dwFileVersionMS, (parts[0] << 16) | parts[1]);
+  EXPECT_EQ(fixed->dwFileVersionLS, (parts[2] << 16) | parts[3]);
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+
+  struct Case {
+    const char* key;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"FileVersion", VANTOREL_VERSION_TEXT},
+      {"OriginalFilename", "vantorel.dll"},
+      {"InternalName", "vantorel"},
+  };
+  for (const Case& c : cases) {
+    const std::string key = std::string("\\StringFileInfo\\040904B0\\") + c.key;
+    char* value = nullptr;
+    UINT valueLength = 0;
+    ASSERT_TRUE(
+        ::VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &valueLength))
+        << c.key;
+    EXPECT_STREQ(value, c.value) << c.key;
+  }
 }
 
 PinEntryRequest ValidPinRequest(unsigned char* result, int* resultLength) {

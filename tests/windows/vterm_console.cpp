@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -115,6 +116,19 @@ std::string VtermConsole::State(const std::string& key) {
     if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
   }
   return {};
+}
+
+bool VtermConsole::WaitForCommands(const Bytes& prefix, std::size_t count, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  do {
+    std::size_t found = 0;
+    for (const Bytes& c : Commands()) {
+      if (c.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), c.begin())) ++found;
+    }
+    if (found >= count) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
 }
 
 Bytes ParseHex(const std::string& text) {

@@ -37,6 +37,9 @@ class VtermConsole {
   void Clear();
   // A value from the "state" command ("version", "serial", ...).
   std::string State(const std::string& key);
+  // Waits until `count` commands starting with `prefix` were received since the last
+  // Clear; false after `timeoutMs`.
+  bool WaitForCommands(const Bytes& prefix, std::size_t count, int timeoutMs = 10000);
 
  private:
   VtermConsole();
