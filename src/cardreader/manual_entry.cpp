@@ -14,11 +14,6 @@
 namespace vantorel::cardreader {
 namespace {
 
-void PutWord(std::uint8_t* out, std::int32_t value) noexcept {
-  out[0] = static_cast<std::uint8_t>(value & 0xFF);
-  out[1] = static_cast<std::uint8_t>((value / 256) & 0xFF);
-}
-
 // A data-returning entry ends on the first message longer than this, whatever its status.
 constexpr int kDataMessageMinimum = 11;
 
@@ -46,27 +41,12 @@ bool ManualEntryValuesValid(const ManualEntryRequest& r) noexcept {
 }
 
 std::size_t BuildManualEntryBody(const ManualEntryRequest& r, std::uint8_t* out) noexcept {
-  const std::size_t lines = pinpad::PromptLineCount(r.promptLineCount);
-  if (lines > pinpad::kMaxPromptLines) return 0;
-  out[0] = r.mode;
-  out[1] = r.entryKind;
-  out[2] = r.upperBound;
-  out[3] = r.lowerBound;
-  out[4] = r.selector;
-  std::memcpy(out + 5, r.optionBytes, sizeof r.optionBytes);
-  PutWord(out + 21, r.value1);
-  PutWord(out + 23, r.value2);
-  PutWord(out + 25, r.value3);
-  PutWord(out + 27, r.value4);
-  out[29] = r.flagByte;
-  out[30] = static_cast<std::uint8_t>(lines);
-  out[31] = 0x00;
-  std::size_t written = 0;
-  if (!pinpad::EncodePromptLines(r.promptLines, lines, out + kManualHeaderSize,
-                                 kManualBodyCapacity - kManualHeaderSize, written)) {
-    return 0;
-  }
-  return kManualHeaderSize + written;
+  link::ByteWriter<kManualBodyCapacity> body;
+  body.Byte(r.mode).Byte(r.entryKind).Byte(r.upperBound).Byte(r.lowerBound);
+  pinpad::PutEntryFields(body, r);
+  if (!body.Fits()) return 0;
+  std::memcpy(out, body.data(), body.size());
+  return body.size();
 }
 
 }  // namespace vantorel::cardreader

@@ -48,12 +48,6 @@ void Deliver(const std::uint8_t* bytes, std::size_t count) noexcept {
   if (current.handler != nullptr) current.handler(bytes, static_cast<int>(count), current.context);
 }
 
-CommandBytes SecureHeadSwitch(std::uint8_t state) {
-  CommandBytes command{0x73, 0x46, 0xE1};
-  command.Byte(0x01).Byte(state);
-  return command;
-}
-
 class ClaimRelease {
  public:
   ~ClaimRelease() { ReadingClaim().store(ReadingPhase::kIdle); }
@@ -146,7 +140,7 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
 
   // The switch-on goes out at once: no wait before the first command.
   const link::CommandOptions immediate{Accept::Ack, link::kNoWait};
-  std::uint8_t rc = link::RunCommand(cardreader::SecureHeadSwitch('1'), immediate);
+  std::uint8_t rc = link::RunCommand(link::SecureHeadSwitch(true), immediate);
   if (rc != VANTOREL_SUCCESS) return rc;
   CommandBytes outputOn{0x73, 0x53, 0x1A};
   outputOn.Byte(0x01).Byte('1');
@@ -174,14 +168,9 @@ extern "C" unsigned char VANTOREL_CALL MSR_DisableSecureHead(void) noexcept {
   const vantorel::link::trace::ExportScope traceScope("MSR_DisableSecureHead");
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   cardreader::DisableCount().fetch_add(1);
-  link::LinkGuard guard;
-  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  link::Pause(link::kDisableWait);
-  std::array<std::uint8_t, link::kReplySize> reply;
-  const int count =
-      link::ExchangeCommand(cardreader::SecureHeadSwitch('0'), reply.data(), reply.size());
+  link::CommandOptions options;
+  options.wait = link::kDisableWait;
   // Reading ends whatever the terminal answered, before the link is released.
-  link::State().secureHeadActive = 0;
-  const link::Reply view(reply.data(), count);
-  return view.Acked(link::Accept::Ack) ? VANTOREL_SUCCESS : view.Status();
+  options.afterExchange = [] { link::State().secureHeadActive = 0; };
+  return link::RunCommand(link::SecureHeadSwitch(false), options);
 }

@@ -40,7 +40,7 @@ using link::CommandBytes;
 using link::LinkIsOpen;
 
 extern "C" unsigned char VANTOREL_CALL Brixa_GetVersion(char* buffer, int* length) noexcept {
-  return ReadData({0x78, 0x46, 0x01}, buffer, length);
+  return ReadData(link::VersionQuery(), buffer, length);
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_GetSerialNumber(char* buffer, int* length) noexcept {

@@ -52,17 +52,28 @@ void SendFrame(const std::uint8_t* frame, std::size_t frameLength) noexcept {
 
 namespace {
 
-std::uint8_t RunCommandBody(const CommandBytes& command, const CommandOptions& options,
+std::uint8_t RunCommandBody(const Outgoing& outgoing, const CommandOptions& options,
                             ReplyHandler onSuccess, void* context) noexcept {
-  if (!command.Fits()) return 99;
+  if (outgoing.command != nullptr && !outgoing.command->Fits()) return 99;
   LinkGuard guard;
   if (!LinkIsOpen()) return 201;
   Pause(options.wait);
-  std::array<std::uint8_t, kReplySize> reply;
+  std::array<std::uint8_t, kReplySize> ownArea;
+  const std::span<std::uint8_t> area =
+      options.replyArea.empty() ? std::span<std::uint8_t>(ownArea) : options.replyArea;
   ExchangeOptions exchange;
   exchange.startsLoop = options.startsLoop;
-  const int received = ExchangeCommand(command, reply.data(), reply.size(), exchange);
-  const Reply view(reply.data(), received);
+  exchange.serialLimit = options.serialLimit;
+  exchange.hidTimeout = options.hidTimeout;
+  exchange.carve = !options.eitherLayout;  // a long-layout reply is not carved
+  const int received = outgoing.command != nullptr
+                           ? ExchangeCommand(*outgoing.command, area.data(), area.size(), exchange)
+                           : Exchange(outgoing.frame.data(), outgoing.frame.size(), area.data(),
+                                      area.size(), exchange);
+  if (options.afterExchange != nullptr) options.afterExchange();
+  const Reply view = options.eitherLayout
+                         ? Reply::EitherLayout(area.data(), static_cast<std::size_t>(received))
+                         : Reply(area.data(), received);
   if (!view.Acked(options.accept)) {
     if (options.startsLoop) DropUnclaimedInput();
     return view.Status();
@@ -94,15 +105,15 @@ std::uint8_t SendCommandBody(const CommandBytes& command, bool exchangeOverHid) 
 
 }  // namespace
 
-std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& options,
+std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& options,
                             ReplyHandler onSuccess, void* context, const char* caller) noexcept {
   if (trace::On()) [[unlikely]] {
     trace::CallScope scope(caller);
-    const std::uint8_t rc = RunCommandBody(command, options, onSuccess, context);
+    const std::uint8_t rc = RunCommandBody(outgoing, options, onSuccess, context);
     scope.Result(rc);
     return rc;
   }
-  return RunCommandBody(command, options, onSuccess, context);
+  return RunCommandBody(outgoing, options, onSuccess, context);
 }
 
 std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid,

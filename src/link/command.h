@@ -9,56 +9,34 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <type_traits>
 
+#include "link/byte_writer.h"
 #include "link/frame.h"
 #include "link/link_state.h"
 #include "link/timing.h"
 
 namespace vantorel::link {
 
-// Composes class, function, sub-command and parameters; remembers when something did not
-// fit, so the export can refuse with 99 before anything is sent.
-class CommandBytes {
+// Class, function, sub-command and parameters, composed to fit the command buffer together
+// with the short frame's six bytes.
+class CommandBytes : public ByteWriter<kCommandBufferSize - kShortFrameOverhead> {
  public:
-  // What fits the command buffer together with the short frame's six bytes.
-  static constexpr std::size_t kCapacity = kCommandBufferSize - kShortFrameOverhead;
-
   CommandBytes(std::uint8_t commandClass, std::uint8_t function, std::uint8_t sub) noexcept {
     Byte(commandClass).Byte(function).Byte(sub);
   }
-  CommandBytes& Byte(std::uint8_t b) noexcept {
-    if (size_ < kCapacity) {
-      bytes_[size_++] = b;
-    } else {
-      fits_ = false;
-    }
-    return *this;
-  }
-  // A 32-bit value sent as 16 bits: its low byte, then the low byte of value / 256
-  // (truncated toward zero, so -1 goes out as FF 00).
-  CommandBytes& Word(std::int32_t value) noexcept {
-    return Byte(static_cast<std::uint8_t>(value & 0xFF))
-        .Byte(static_cast<std::uint8_t>((value / 256) & 0xFF));
-  }
-  CommandBytes& Bytes(const void* data, std::size_t n) noexcept {
-    if (n > kCapacity - size_) {
-      fits_ = false;
-      return *this;
-    }
-    if (n != 0) std::memcpy(bytes_.data() + size_, data, n);
-    size_ += n;
-    return *this;
-  }
-  bool Fits() const noexcept { return fits_; }
-  const std::uint8_t* data() const noexcept { return bytes_.data(); }
-  std::size_t size() const noexcept { return size_; }
-
- private:
-  std::array<std::uint8_t, kCapacity> bytes_{};
-  std::size_t size_ = 0;
-  bool fits_ = true;
 };
+
+// Commands sent from more than one place: the open handshake and an export.
+inline CommandBytes VersionQuery() noexcept {
+  return CommandBytes{0x78, 0x46, 0x01};
+}
+inline CommandBytes SecureHeadSwitch(bool on) noexcept {
+  CommandBytes command{0x73, 0x46, 0xE1};
+  command.Byte(0x01).Byte(on ? '1' : '0');
+  return command;
+}
 
 struct ExchangeOptions {
   std::size_t serialLimit = kReplySize;  // limit of the serial reply read
@@ -79,6 +57,14 @@ struct CommandOptions {
   Accept accept = Accept::Ack;
   Millis wait = kCommandWait;  // after raising linkBusy, before the write
   bool startsLoop = false;     // see ExchangeOptions
+  // Where the reply is read, its size the limit; empty: a 512-byte area of the helper.
+  std::span<std::uint8_t> replyArea{};
+  std::size_t serialLimit = kReplySize;  // limit of a serial read
+  Millis hidTimeout = kHidReplyTimeout;  // wait for each input report
+  // Read uncarved and judge with Reply::EitherLayout (picture and sign-format reads).
+  bool eitherLayout = false;
+  // Runs with the link still held once the exchange is over, whatever the answer.
+  void (*afterExchange)() = nullptr;
 };
 
 // Length of a zero-terminated text, reading at most `limit` + 1 bytes: a result above
@@ -134,12 +120,34 @@ bool WithIdleLink(F&& read) {
 // Reads the fields of an acknowledged reply; false when the reply lacks them.
 using ReplyHandler = bool (*)(void* context, const Reply& reply);
 
+// What goes out: a command composed in commandBuffer under the link lock, or a frame built
+// elsewhere (one larger than commandBuffer).
+struct Outgoing {
+  const CommandBytes* command = nullptr;
+  std::span<const std::uint8_t> frame{};
+};
+
 // `caller` names the export in the trace (the function that called RunCommand).
-std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& options,
+std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& options,
                             ReplyHandler onSuccess, void* context, const char* caller) noexcept;
 
-// Raises linkBusy, takes the link, waits, composes in commandBuffer, frames, exchanges
-// into a cleared 512-byte reply and judges it: 1 on success (after `onSuccess(reply)` ran
+template <class F>
+ReplyHandler HandlerFor() noexcept {
+  return [](void* context, const Reply& reply) {
+    using Fn = std::remove_reference_t<F>;
+    Fn& fn = *static_cast<Fn*>(context);
+    if constexpr (std::is_void_v<std::invoke_result_t<Fn&, const Reply&>>) {
+      fn(reply);
+      return true;
+    } else {
+      return static_cast<bool>(fn(reply));
+    }
+  };
+}
+
+// The one command path. Raises linkBusy, takes the link, waits, composes in commandBuffer
+// (or takes the frame given), exchanges into the cleared reply area, runs afterExchange, and
+// judges the reply: 1 on success (after `onSuccess(reply)` ran
 // with the link still held), else the reply's Status(). An `onSuccess` that returns false
 // (an acknowledged reply too short for the fields it reads) makes the result 0, so garbage
 // is never reported as a value. 99 when the command did not fit; 201 when the connection
@@ -147,24 +155,24 @@ std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& o
 template <class F>
 std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options, F&& onSuccess,
                         const char* caller = __builtin_FUNCTION()) noexcept {
-  using Fn = std::remove_reference_t<F>;
-  return RunCommandWith(
-      command, options,
-      [](void* context, const Reply& reply) {
-        Fn& fn = *static_cast<Fn*>(context);
-        if constexpr (std::is_void_v<std::invoke_result_t<Fn&, const Reply&>>) {
-          fn(reply);
-          return true;
-        } else {
-          return static_cast<bool>(fn(reply));
-        }
-      },
-      &onSuccess, caller);
+  return RunCommandWith({&command, {}}, options, HandlerFor<F>(), &onSuccess, caller);
 }
 
 inline std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options = {},
                                const char* caller = __builtin_FUNCTION()) noexcept {
-  return RunCommandWith(command, options, nullptr, nullptr, caller);
+  return RunCommandWith({&command, {}}, options, nullptr, nullptr, caller);
+}
+
+// The same for a frame built outside commandBuffer.
+template <class F>
+std::uint8_t RunFrame(std::span<const std::uint8_t> frame, const CommandOptions& options,
+                      F&& onSuccess, const char* caller = __builtin_FUNCTION()) noexcept {
+  return RunCommandWith({nullptr, frame}, options, HandlerFor<F>(), &onSuccess, caller);
+}
+inline std::uint8_t RunFrame(std::span<const std::uint8_t> frame,
+                             const CommandOptions& options = {},
+                             const char* caller = __builtin_FUNCTION()) noexcept {
+  return RunCommandWith({nullptr, frame}, options, nullptr, nullptr, caller);
 }
 
 // Send-only commands (restart, cancel): wait, send without judging a reply, return 1.

@@ -15,14 +15,6 @@ namespace {
 
 constexpr std::size_t kHandshakeLimit = 128;
 
-// The version query, then the secure head switched off: the head starts off.
-const CommandBytes kVersionQuery{0x78, 0x46, 0x01};
-CommandBytes SecureHeadOff() {
-  CommandBytes command{0x73, 0x46, 0xE1};
-  command.Byte(0x01).Byte(0x30);
-  return command;
-}
-
 std::size_t Compose(const CommandBytes& command) {
   auto& buffer = CommandBuffer();
   std::memcpy(buffer.data(), command.data(), command.size());
@@ -113,8 +105,8 @@ unsigned char OpenHid(int vendorId, int productId) noexcept {
     state.linkOpen = 0;
     return VANTOREL_FAILURE;
   }
-  if (!HidHandshake(vendorId, productId, kVersionQuery) ||
-      !HidHandshake(vendorId, productId, SecureHeadOff())) {
+  if (!HidHandshake(vendorId, productId, VersionQuery()) ||
+      !HidHandshake(vendorId, productId, SecureHeadSwitch(false))) {
     device.Close();
     state.linkOpen = 0;
     return VANTOREL_FAILURE;
@@ -149,8 +141,8 @@ unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int da
     state.linkOpen = 0;
     return VANTOREL_FAILURE;
   }
-  if (!SerialHandshake(kVersionQuery, kHandshakeWait) ||
-      !SerialHandshake(SecureHeadOff(), kSerialReplyWait)) {
+  if (!SerialHandshake(VersionQuery(), kHandshakeWait) ||
+      !SerialHandshake(SecureHeadSwitch(false), kSerialReplyWait)) {
     serial.Close();
     state.linkOpen = 0;
     return VANTOREL_FAILURE;

@@ -33,56 +33,8 @@ constexpr std::size_t kMessageLimit = 256;
 constexpr std::size_t kPieceLength = 116;
 constexpr std::size_t kMaxPieces = (kMessageLimit + kPieceLength - 1) / kPieceLength;
 
-// A fixed working buffer that remembers when something did not fit.
 template <std::size_t N>
-class Body {
- public:
-  Body& Byte(std::uint8_t b) noexcept { return Bytes(&b, 1); }
-  Body& Word(std::int32_t v) noexcept {
-    return Byte(static_cast<std::uint8_t>(v & 0xFF))
-        .Byte(static_cast<std::uint8_t>((v / 256) & 0xFF));
-  }
-  Body& Bytes(const void* data, std::size_t n) noexcept {
-    if (n > N - size_) {
-      fits_ = false;
-    } else if (n != 0) {
-      std::memcpy(bytes_.data() + size_, data, n);
-      size_ += n;
-    }
-    return *this;
-  }
-  Body& Lines(const PinEntryRequest& request) noexcept {
-    std::size_t written = 0;
-    if (fits_ && EncodePromptLines(request.promptLines, PromptLineCount(request.promptLineCount),
-                                   bytes_.data() + size_, N - size_, written)) {
-      size_ += written;
-    } else {
-      fits_ = false;
-    }
-    return *this;
-  }
-  // selector .. the byte after the line count: the part every entry shares.
-  Body& EntryFields(const PinEntryRequest& request) noexcept {
-    return Byte(request.selector)
-        .Bytes(request.optionBytes, sizeof request.optionBytes)
-        .Word(request.value1)
-        .Word(request.value2)
-        .Word(request.value3)
-        .Word(request.value4)
-        .Byte(request.flagByte)
-        .Byte(static_cast<std::uint8_t>(PromptLineCount(request.promptLineCount)))
-        .Byte(0x00)
-        .Lines(request);
-  }
-  bool Fits() const noexcept { return fits_; }
-  const std::uint8_t* data() const noexcept { return bytes_.data(); }
-  std::size_t size() const noexcept { return size_; }
-
- private:
-  std::array<std::uint8_t, N> bytes_{};
-  std::size_t size_ = 0;
-  bool fits_ = true;
-};
+using Body = link::ByteWriter<N>;
 
 // Checks every entry shares after its own: the selector, the line count, and the caller's
 // output pointers (a null one would be written through when the answer comes).
@@ -166,7 +118,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) 
   Body<kBodyLimit> body;
   body.Byte(request.mode).Byte(request.upperBound).Byte(request.lowerBound);
   body.Byte(accountLength == 16 ? 1 : 0).Bytes(request.accountNumber, accountLength);
-  body.EntryFields(request);
+  pinpad::PutEntryFields(body, request);
   CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kPinBlock};
   if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
 
@@ -197,7 +149,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
   if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
 
   Body<pinpad::kMessageLimit> message;
-  message.EntryFields(request);
+  pinpad::PutEntryFields(message, request);
   if (!message.Fits()) return VANTOREL_INVALID_ARGUMENT;
 
   // Each piece goes through the private key before anything is sent; the bounds travel in
@@ -247,7 +199,8 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest reques
   if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
 
   Body<kBodyLimit> body;
-  body.Byte(request.upperBound).Byte(request.lowerBound).EntryFields(request);
+  body.Byte(request.upperBound).Byte(request.lowerBound);
+  pinpad::PutEntryFields(body, request);
   CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kCardAccount};
   if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
 
@@ -264,7 +217,8 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMo
   if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
 
   Body<kBodyLimit> body;
-  body.Byte(dataMode).Byte(request.upperBound).Byte(request.lowerBound).EntryFields(request);
+  body.Byte(dataMode).Byte(request.upperBound).Byte(request.lowerBound);
+  pinpad::PutEntryFields(body, request);
   CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kEncryptedData};
   if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
 

@@ -3,14 +3,8 @@
 #include <cstring>
 
 namespace vantorel::pinpad {
-namespace {
 
-void PutWord(std::uint8_t* out, std::int32_t value) noexcept {
-  out[0] = static_cast<std::uint8_t>(value & 0xFF);
-  out[1] = static_cast<std::uint8_t>((value / 256) & 0xFF);
-}
-
-}  // namespace
+using link::PutWord;
 
 bool EncodePromptLine(const PromptLine& line, std::uint8_t* out, std::size_t capacity,
                       std::size_t& written) noexcept {

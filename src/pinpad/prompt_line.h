@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/byte_writer.h"
 #include "vantorel.h"
 
 namespace vantorel::pinpad {
@@ -34,5 +35,25 @@ bool EncodePromptLine(const PromptLine& line, std::uint8_t* out, std::size_t cap
 // refusal into 99.
 bool EncodePromptLines(const PromptLine* lines, std::size_t count, std::uint8_t* out,
                        std::size_t capacity, std::size_t& written) noexcept;
+
+// Selector, option bytes, the four values, flag byte, line count, 00, the lines: the part
+// every entry shares, the PIN-pad entries and manual card entry alike. A refused line leaves
+// `out` not fitting.
+template <std::size_t N, class Request>
+void PutEntryFields(link::ByteWriter<N>& out, const Request& r) noexcept {
+  const std::size_t lines = PromptLineCount(r.promptLineCount);
+  out.Byte(r.selector)
+      .Bytes(r.optionBytes, sizeof r.optionBytes)
+      .Word(r.value1)
+      .Word(r.value2)
+      .Word(r.value3)
+      .Word(r.value4)
+      .Byte(r.flagByte)
+      .Byte(static_cast<std::uint8_t>(lines))
+      .Byte(0x00)
+      .Encoded([&](std::uint8_t* at, std::size_t capacity, std::size_t& written) {
+        return EncodePromptLines(r.promptLines, lines, at, capacity, written);
+      });
+}
 
 }  // namespace vantorel::pinpad

@@ -80,22 +80,18 @@ extern "C" unsigned char VANTOREL_CALL Zelto_RetrieveStorePicture(unsigned char*
                                                                   int* count) noexcept {
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (buffer == nullptr || count == nullptr) return VANTOREL_INVALID_ARGUMENT;
-  link::LinkGuard guard;
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  link::Pause(link::kCommandWait);
-  std::array<std::uint8_t, kListReplySize> reply;
-  link::ExchangeOptions options;
-  options.serialLimit = link::kReplySize;
-  const int received = link::ExchangeCommand(CommandBytes{kDisplay, kPerform, 0x72}, reply.data(),
-                                             reply.size(), options);
-  const link::Reply view(reply.data(), received);
-  if (!view.Acked(link::Accept::Ack)) return view.Status();
-  // The first data byte counts two-byte entries. Only entries that arrived whole are handed
-  // on: a shortened reply must not pass the zeros of the cleared reply area off as entries.
-  const auto data = view.Data();
-  const std::size_t arrived = data.empty() ? 0 : (data.size() - 1) / 2;
-  const std::size_t entries = data.empty() ? 0 : std::min<std::size_t>(data[0], arrived);
-  if (entries > 0) std::memcpy(buffer, data.data() + 1, entries * 2);
-  *count = static_cast<int>(entries * 2);
-  return VANTOREL_SUCCESS;
+  std::array<std::uint8_t, kListReplySize> area;
+  link::CommandOptions options;
+  options.replyArea = area;
+  return link::RunCommand(
+      CommandBytes{kDisplay, kPerform, 0x72}, options, [&](const link::Reply& reply) {
+        // The first data byte counts two-byte entries. Only entries that
+        // arrived whole are handed on: a shortened reply must not pass the
+        // zeros of the cleared reply area off as entries.
+        const auto data = reply.Data();
+        const std::size_t arrived = data.empty() ? 0 : (data.size() - 1) / 2;
+        const std::size_t entries = data.empty() ? 0 : std::min<std::size_t>(data[0], arrived);
+        if (entries > 0) std::memcpy(buffer, data.data() + 1, entries * 2);
+        *count = static_cast<int>(entries * 2);
+      });
 }

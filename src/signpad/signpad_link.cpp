@@ -17,10 +17,7 @@ std::uint8_t SendLargeCommand(std::span<const std::uint8_t> head,
   }
   const std::size_t frameCapacity = content + link::kLongFrameOverhead;
   if (!work.empty() && work.size() < frameCapacity) return VANTOREL_INVALID_ARGUMENT;
-
-  link::LinkGuard guard;
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  link::Pause(link::kCommandWait);
 
   std::unique_ptr<std::uint8_t[]> heap;
   std::uint8_t* frame = work.data();
@@ -32,32 +29,21 @@ std::uint8_t SendLargeCommand(std::span<const std::uint8_t> head,
   std::memcpy(frame, head.data(), head.size());
   if (!data.empty()) std::memcpy(frame + head.size(), data.data(), data.size());
   const std::size_t frameLength = link::BuildFrameFor(frame, content);
-
-  std::array<std::uint8_t, link::kReplySize> reply;
-  const int received = link::Exchange(frame, frameLength, reply.data(), reply.size());
-  heap.reset();
-  const link::Reply view(reply.data(), received);
-  return view.Acked(link::Accept::Ack) ? VANTOREL_SUCCESS : view.Status();
+  return link::RunFrame({frame, frameLength});
 }
 
 std::uint8_t ReadIntoCallerBuffer(const link::CommandBytes& command, std::uint8_t* buffer,
                                   std::size_t bufferSize, unsigned int* length) noexcept {
-  if (!command.Fits()) return VANTOREL_INVALID_ARGUMENT;
-  link::LinkGuard guard;
-  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  link::Pause(link::kCommandWait);
-
-  link::ExchangeOptions options;
+  link::CommandOptions options;
+  options.replyArea = {buffer, bufferSize};
   options.serialLimit = bufferSize;
   options.hidTimeout = link::kHidLongReplyTimeout;
-  options.carve = false;  // the reply may come in the long layout
-  const int received = link::ExchangeCommand(command, buffer, bufferSize, options);
-  const auto reply = link::Reply::EitherLayout(buffer, static_cast<std::size_t>(received));
-  if (!reply.Acked(link::Accept::Ack)) return reply.Status();
-  const auto data = reply.Data();
-  std::memmove(buffer, data.data(), data.size());
-  *length = static_cast<unsigned int>(data.size());
-  return VANTOREL_SUCCESS;
+  options.eitherLayout = true;
+  return link::RunCommand(command, options, [&](const link::Reply& reply) {
+    const auto data = reply.Data();
+    std::memmove(buffer, data.data(), data.size());
+    *length = static_cast<unsigned int>(data.size());
+  });
 }
 
 }  // namespace vantorel::signpad
