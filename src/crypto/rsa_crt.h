@@ -28,9 +28,8 @@ inline constexpr std::size_t kInputDigits = 33;
 inline constexpr std::size_t kInputBytes = kInputDigits * 4;
 inline constexpr std::size_t kModulusDigits = sizeof(RsaPrivateKey::modulus) / 4;
 
-// Whether the block is below the modulus, judged over the modulus's significant 32-bit
-// digits only: digits of the block above them are not looked at. Neither value is secret,
-// but the comparison is branch-free anyway.
+// Whether the whole block is below the modulus. Neither value is secret, but the comparison
+// is branch-free anyway.
 inline bool BlockBelowModulus(const std::uint8_t* block, std::size_t blockLength,
                               const RsaPrivateKey& key) noexcept {
   // The whole block is compared with the modulus. Comparing only as many digits as the

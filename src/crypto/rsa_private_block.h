@@ -39,9 +39,8 @@ int RsaPrivateBlock(std::uint8_t* output, unsigned* outputLength, const std::uin
                     unsigned pieceLength, const RsaPrivateKey& key) noexcept;
 
 // The private-key operation on a big-endian string of `blockLength` bytes (only its last
-// 132 bytes count). 1025 when the block is not below the modulus, judged over the
-// modulus's significant 32-bit digits: block digits above those are ignored by the check
-// (the exponentiation still uses the whole block). Otherwise as RsaPrivateBlock.
+// 132 bytes count). 1025 when the block, as a whole, is not below the modulus: a block
+// above a small modulus is refused, never reduced first. Otherwise as RsaPrivateBlock.
 int PrivateKeyCrt(std::uint8_t* output, unsigned* outputLength, const std::uint8_t* block,
                   unsigned blockLength, const RsaPrivateKey& key) noexcept;
 

@@ -261,10 +261,10 @@ TEST(CryptoRsaBlock, SecondPrimeLargerThanFirst) {
   for (const Variant& v : kVariants) ExpectSigned(RunCrt(v.crt, uneven, block), uneven, block);
 }
 
-// The range rule looks only at the modulus's significant digits. A 992-bit modulus whose top
-// 56 bits are FF FF FF FF FF FF 80 lies above the low 31 digits of a block with a 117-byte
-// piece (FF x 6, 00, piece), so that block is accepted although the whole block exceeds the
-// modulus; the result is then the block, reduced, raised to d.
+// The range check compares the whole block. A 992-bit modulus whose top 56 bits are
+// FF FF FF FF FF FF 80 lies above the low 31 digits of a block with a 117-byte piece
+// (FF x 6, 00, piece), though the whole block exceeds it: a check over the modulus's
+// significant digits only would accept that block and sign it reduced.
 TEST(CryptoRsaBlock, BlockAboveASmallModulusIsRefused) {
   testing::BnCtx ctx(BN_CTX_new());
   testing::Bn p = testing::NewBn(), q = testing::NewBn(), target = testing::NewBn(),
