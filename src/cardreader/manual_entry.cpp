@@ -58,12 +58,7 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   const vantorel::link::trace::ExportScope traceScope("MSR_ManualInputCardData");
   link::LinkState& state = link::State();
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
-  if (state.secureHeadActive.load() != 0 ||
-      cardreader::ReadingClaim().load() == cardreader::ReadingPhase::kSwitchingOn) {
-    return VANTOREL_SECURE_HEAD_ACTIVE;
-  }
-  if (state.captureActive.load() != 0) return VANTOREL_CAPTURE_ACTIVE;
+  if (const auto rc = link::StartRefusal(link::Mode::kManualEntry); rc != 0) return rc;
   if (!cardreader::ManualEntryValuesValid(request) || request.result == nullptr ||
       request.resultLength == nullptr) {
     return VANTOREL_INVALID_ARGUMENT;

@@ -98,11 +98,6 @@ void ReadingLoop() noexcept {
 
 }  // namespace
 
-std::atomic<ReadingPhase>& ReadingClaim() noexcept {
-  static std::atomic<ReadingPhase> claim{ReadingPhase::kIdle};
-  return claim;
-}
-
 }  // namespace vantorel::cardreader
 
 using namespace vantorel;
@@ -122,12 +117,7 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   const vantorel::link::trace::ExportScope traceScope("MSR_EnableSecureHead");
   link::LinkState& state = link::State();
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
-  if (state.secureHeadActive.load() != 0 || ReadingClaim().load() != ReadingPhase::kIdle) {
-    return VANTOREL_SECURE_HEAD_ACTIVE;
-  }
-  if (state.captureActive.load() != 0) return VANTOREL_CAPTURE_ACTIVE;
-  if (state.encryptedEntryActive.load() != 0) return VANTOREL_ENCRYPTED_ENTRY_ACTIVE;
+  if (const auto rc = link::StartRefusal(link::Mode::kSecureReading); rc != 0) return rc;
   ReadingPhase idle = ReadingPhase::kIdle;
   if (!ReadingClaim().compare_exchange_strong(idle, ReadingPhase::kSwitchingOn)) {
     return VANTOREL_SECURE_HEAD_ACTIVE;

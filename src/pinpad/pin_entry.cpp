@@ -7,6 +7,7 @@
 #include "crypto/rsa_private_block.h"
 #include "crypto/secure_wipe.h"
 #include "link/command.h"
+#include "link/modes.h"
 #include "link/trace.h"
 #include "pinpad/entry_wait.h"
 #include "pinpad/prompt_line.h"
@@ -43,13 +44,10 @@ bool CommonArgumentsValid(const PinEntryRequest& request) noexcept {
          request.result != nullptr && request.resultLength != nullptr;
 }
 
-std::uint8_t EntryStateCheck(bool testPinEntry) noexcept {
-  const auto& state = link::State();
+std::uint8_t EntryStateCheck(link::Mode mode) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (testPinEntry && state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
-  if (state.secureHeadActive.load() != 0) return VANTOREL_SECURE_HEAD_ACTIVE;
-  if (state.captureActive.load() != 0) return VANTOREL_CAPTURE_ACTIVE;
-  return VANTOREL_SUCCESS;
+  const std::uint8_t rc = link::StartRefusal(mode);
+  return rc != 0 ? rc : VANTOREL_SUCCESS;
 }
 
 bool IsAccountNumber(const char* text, std::size_t length) noexcept {
@@ -103,7 +101,8 @@ using pinpad::WaitFlag;
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) noexcept {
   const vantorel::link::trace::ExportScope traceScope("PIN_GetPINBlock");
-  if (const auto rc = pinpad::EntryStateCheck(true); rc != VANTOREL_SUCCESS) return rc;
+  if (const auto rc = pinpad::EntryStateCheck(link::Mode::kPinPadEntry); rc != VANTOREL_SUCCESS)
+    return rc;
   if (request.mode != '0' && request.mode != '1') return VANTOREL_INVALID_ARGUMENT;
   if (request.upperBound < 4 || request.upperBound > 12) return VANTOREL_INVALID_ARGUMENT;
   if (request.lowerBound < 4 || request.lowerBound > 12) return VANTOREL_INVALID_ARGUMENT;
@@ -141,7 +140,8 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
                                                               PinEntryRequest request,
                                                               RsaPrivateKey key) noexcept {
   const vantorel::link::trace::ExportScope traceScope("PIN_GetNumericOrAmount");
-  if (const auto rc = pinpad::EntryStateCheck(true); rc != VANTOREL_SUCCESS) return rc;
+  if (const auto rc = pinpad::EntryStateCheck(link::Mode::kPinPadEntry); rc != VANTOREL_SUCCESS)
+    return rc;
   if (entryMode != 1 && entryMode != 2) return VANTOREL_INVALID_ARGUMENT;
   if (request.upperBound < 4 || request.upperBound > 20) return VANTOREL_INVALID_ARGUMENT;
   if (request.lowerBound < 4 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
@@ -192,7 +192,8 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest request) noexcept {
   const vantorel::link::trace::ExportScope traceScope("PIN_GetCardAccount");
-  if (const auto rc = pinpad::EntryStateCheck(true); rc != VANTOREL_SUCCESS) return rc;
+  if (const auto rc = pinpad::EntryStateCheck(link::Mode::kPinPadEntry); rc != VANTOREL_SUCCESS)
+    return rc;
   if (request.upperBound < 12 || request.upperBound > 20) return VANTOREL_INVALID_ARGUMENT;
   if (request.lowerBound < 12 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
   if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;
@@ -211,7 +212,8 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest reques
 extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMode,
                                                             PinEntryRequest request) noexcept {
   const vantorel::link::trace::ExportScope traceScope("PIN_GetEncryptedData");
-  if (const auto rc = pinpad::EntryStateCheck(false); rc != VANTOREL_SUCCESS) return rc;
+  if (const auto rc = pinpad::EntryStateCheck(link::Mode::kEncryptedEntry); rc != VANTOREL_SUCCESS)
+    return rc;
   if (request.upperBound > 20 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
   if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;
   if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "link/command.h"
+#include "link/modes.h"
 #include "link/reply_ownership.h"
 #include "link/trace.h"
 #include "signpad/point_decoder.h"
@@ -236,9 +237,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (format > kMaxFormat) return VANTOREL_INVALID_ARGUMENT;
   link::LinkState& state = link::State();
-  if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
-  if (state.secureHeadActive.load() != 0) return VANTOREL_SECURE_HEAD_ACTIVE;
-  if (state.encryptedEntryActive.load() != 0) return VANTOREL_ENCRYPTED_ENTRY_ACTIVE;
+  if (const auto rc = link::StartRefusal(link::Mode::kCapture); rc != 0) return rc;
 
   CommandBytes command{kSignature, kPerform, 0x10};
   command.Byte(format).Byte(captureByte1).Byte(captureByte2).Byte(captureByte3);
