@@ -253,6 +253,16 @@ void Console::AddTerminalCommands() {
     terminal_.Restart();
     return std::string();
   });
+  Add("restart-reply", "restart-reply ack [<ms>] | restart-reply silent",
+      "answer the restart command with an ACK and restart <ms> later, or stay silent",
+      [this](const auto& a) {
+        if (a.empty() || (a[0] != "ack" && a[0] != "silent")) {
+          throw std::invalid_argument("expected ack or silent");
+        }
+        const int ms = a.size() > 1 ? static_cast<int>(Number(a, 1)) : kRestartAfterAckMs;
+        terminal_.Device().SetRestartReply(a[0] == "ack", ms);
+        return std::string();
+      });
 }
 
 void Console::Add(std::string name, std::string usage, std::string meaning, Action action) {

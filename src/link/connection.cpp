@@ -5,6 +5,7 @@
 
 #include "link/command.h"
 #include "link/hid_device.h"
+#include "link/reply_ownership.h"
 #include "link/serial_port.h"
 #include "link/trace.h"
 #include "vantorel.h"
@@ -118,6 +119,9 @@ unsigned char OpenHid(int vendorId, int productId) noexcept {
     state.linkOpen = 0;
     return VANTOREL_FAILURE;
   }
+  // A new connection owes nothing and keeps nothing from the last one: reports that waited
+  // on the old handle are no answer to anything sent on this one.
+  ResetInput();
   state.hidVendorId = vendorId;
   state.hidProductId = productId;
   state.linkIsHid = 1;
@@ -151,6 +155,7 @@ unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int da
     state.linkOpen = 0;
     return VANTOREL_FAILURE;
   }
+  ResetInput();
   state.secureHeadActive = 0;
   state.linkOpen = 1;
   return VANTOREL_SUCCESS;
@@ -172,6 +177,7 @@ unsigned char Close() noexcept {
   state.captureActive = 0;
   state.encryptedEntryActive = 0;
   state.linkOpen = 0;
+  ResetInput();
   if (state.linkIsHid.load() != 0) {
     state.linkIsHid = 0;
     TheHidDevice().Close();
