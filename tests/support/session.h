@@ -46,6 +46,10 @@ class Session {
   // frames so that a test sees only its own commands.
   unsigned char Open();
 
+  // After the port hung up or the device left the bus: a new pseudo-terminal mapped to the
+  // same COM port, or the device back on the bus with the same ids.
+  void Reattach();
+
   // Content bytes of every valid frame received since the last Clear.
   std::vector<Bytes> Commands() const { return terminal_.Commands(); }
   // The only command received since the last Clear (fails the test otherwise).
