@@ -328,8 +328,8 @@ Bytes Terminal::GarbageLocked(std::size_t length) {
   return g;
 }
 
-void Terminal::EmitLocked(Bytes bytes, Origin origin, std::uint64_t frameSeq,
-                          Clock::time_point due, bool more) {
+void Terminal::EmitLocked(Bytes bytes, Origin origin, std::uint64_t frameSeq, Clock::time_point due,
+                          bool more) {
   if (bytes.empty()) return;
   if (!out_.empty()) due = std::max(due, out_.back().due);
   Pending p{due, std::move(bytes), origin, frameSeq, more};

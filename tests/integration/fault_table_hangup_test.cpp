@@ -46,6 +46,10 @@ const HangupRow kRows[] = {
 // reads fail at once, so these are upper bounds.
 constexpr long kCaptureRead = 64;
 
+void PrintTo(const HangupRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
 class FaultHangup : public ::testing::TestWithParam<std::tuple<Transport, HangupRow>> {
  protected:
   support::Session session{std::get<0>(GetParam())};
@@ -74,12 +78,13 @@ TEST_P(FaultHangup, CallsEndInTimeAndAFreshOpenWorks) {
     case During::kCommand: {
       // The terminal receives the version query and is gone before it answers.
       auto once = std::make_shared<std::atomic<bool>>(false);
-      session.terminal().Register(0x78, 0x46, 0x01, [this, once](vterm::Terminal& t,
-                                                                 const vterm::Command&) {
-        if (once->exchange(true)) return vterm::Response::Ack(t.Device().Version());
-        Vanish();
-        return vterm::Response::None();
-      });
+      session.terminal().Register(0x78, 0x46, 0x01,
+                                  [this, once](vterm::Terminal& t, const vterm::Command&) {
+                                    if (once->exchange(true))
+                                      return vterm::Response::Ack(t.Device().Version());
+                                    Vanish();
+                                    return vterm::Response::None();
+                                  });
       Output out;
       auto start = Clock::now();
       EXPECT_EQ(Brixa_GetVersion(out.buffer.data(), &out.length), VANTOREL_FAILURE);
@@ -170,8 +175,7 @@ std::string RowName(const ::testing::TestParamInfo<std::tuple<Transport, HangupR
          support::TransportLabel(std::get<0>(info.param));
 }
 
-INSTANTIATE_TEST_SUITE_P(, FaultHangup, ::testing::Combine(kTransports,
-                                                           ::testing::ValuesIn(kRows)),
+INSTANTIATE_TEST_SUITE_P(, FaultHangup, ::testing::Combine(kTransports, ::testing::ValuesIn(kRows)),
                          RowName);
 
 }  // namespace

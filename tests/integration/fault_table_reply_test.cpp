@@ -105,11 +105,11 @@ const ReplyRow kRows[] = {
      0},
     // A silent serial read call ends the reply before the rest comes; HID waits on.
     {"SplitAboveTheSilentRead",
-     Split(300),
+     Split(380),
      Call::kData,
      {0, 1},
-     {kFirstPiece + kSerialGap + kSerialSilence, kFirstPiece + 300},
-     kFirstPiece + 300},
+     {kFirstPiece + kSerialGap + kSerialSilence, kFirstPiece + 380},
+     kFirstPiece + 380},
     {"SplitAboveTheReportWait",
      Split(700),
      Call::kData,
@@ -119,6 +119,10 @@ const ReplyRow kRows[] = {
     {"LateReply", Late(1200), Call::kData, {0, 0}, kSilent, kCommandWait + 1200},
     {"LateReplyToASetter", Late(1200), Call::kSet, {0, 0}, kSilent, kCommandWait + 1200},
 };
+
+void PrintTo(const ReplyRow& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class FaultReply : public ::testing::TestWithParam<std::tuple<Transport, ReplyRow>> {
  protected:
@@ -160,8 +164,7 @@ std::string RowName(const ::testing::TestParamInfo<std::tuple<Transport, ReplyRo
          support::TransportLabel(std::get<0>(info.param));
 }
 
-INSTANTIATE_TEST_SUITE_P(, FaultReply, ::testing::Combine(kTransports,
-                                                          ::testing::ValuesIn(kRows)),
+INSTANTIATE_TEST_SUITE_P(, FaultReply, ::testing::Combine(kTransports, ::testing::ValuesIn(kRows)),
                          RowName);
 
 // Every status of the reply-status map, and values outside it. Sharded so that no single

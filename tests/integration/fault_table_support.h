@@ -7,6 +7,8 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <future>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -110,6 +112,20 @@ bool WaitUntil(F&& done, std::chrono::milliseconds timeout = 5s) {
     std::this_thread::sleep_for(2ms);
   }
   return true;
+}
+
+// Runs a call that must return by itself. When it has not after `limitMs`, Brixa_Close
+// ends it (a long-running export that took something for its acknowledgement), so the
+// test fails instead of hanging: nullopt then.
+template <class F>
+std::optional<unsigned char> Bounded(F&& call, long limitMs) {
+  auto result = std::async(std::launch::async, std::forward<F>(call));
+  if (result.wait_for(std::chrono::milliseconds(limitMs)) == std::future_status::ready) {
+    return result.get();
+  }
+  Brixa_Close();
+  result.wait();
+  return std::nullopt;
 }
 
 // Reopens the session's connection on whatever transport it uses.

@@ -69,6 +69,10 @@ class Session {
 // "Serial", "Hid" or "Uhid": test-name suffixes (the VM runs the tests named */Uhid*).
 std::string TransportLabel(Transport transport);
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info);
+// Prints a transport by its label in a test's parameters.
+inline void PrintTo(Transport transport, std::ostream* os) {
+  *os << TransportLabel(transport);
+}
 
 // Tests that run once over each transport: TEST_P(Suite, Name) with a `session` member.
 class TransportTest : public ::testing::TestWithParam<Transport> {
