@@ -336,6 +336,122 @@ std::string RowName(const ::testing::TestParamInfo<std::tuple<Transport, LateRow
 INSTANTIATE_TEST_SUITE_P(, FaultLate, ::testing::Combine(kTransports, ::testing::ValuesIn(kRows)),
                          RowName);
 
+// A command from another thread while a loop runs, its reply late: the stale reply reaches
+// neither the point handler, nor the card-data handler, nor the entry's result, while what
+// the terminal sends afterwards by itself reaches them complete and in order.
+enum class Loop { kCapture, kSecureReading, kPinEntry };
+
+struct LoopRow {
+  const char* name;
+  Loop loop;
+};
+
+void PrintTo(const LoopRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+const LoopRow kLoopRows[] = {
+    {"DuringACapture", Loop::kCapture},
+    {"DuringSecureReading", Loop::kSecureReading},
+    {"DuringAPinEntry", Loop::kPinEntry},
+};
+
+class FaultLateInLoop : public ::testing::TestWithParam<std::tuple<Transport, LoopRow>> {
+ protected:
+  support::Session session{std::get<0>(GetParam())};
+
+  // The serial number query from this thread, answered after it gave up.
+  void LateCommand() {
+    vterm::Misbehaviour late;
+    late.fault = vterm::Fault::kLate;
+    late.delayMs = kDuringRead;
+    late.only = vterm::CommandKey{0x78, 0x46, 0x02};
+    session.terminal().Misbehave(late);
+    Output out;
+    EXPECT_EQ(Brixa_GetSerialNumber(out.buffer.data(), &out.length), VANTOREL_FAILURE);
+    EXPECT_TRUE(out.Untouched());
+    // The stale reply arrives while the loop reads again.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          for (const auto& m : session.terminal().Sent()) {
+            if (m.bytes == vterm::AckFrame(Bytes(kSerial.begin(), kSerial.end()))) return true;
+          }
+          return false;
+        },
+        3s));
+    std::this_thread::sleep_for(300ms);
+  }
+};
+
+TEST_P(FaultLateInLoop, StaleReplyNeverReachesTheLoop) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  switch (std::get<1>(GetParam()).loop) {
+    case Loop::kCapture: {
+      signpad_test::Recorder recorder;
+      recorder.Register();
+      auto& pad = session.terminal().Get<vterm::SignpadModule>();
+      pad.SetHidLink(!session.serial());
+      pad.SetPenTiming({.intervalMs = 15, .packetsPerMessage = 2, .startDelayMs = 0});
+      signpad_test::Capture capture(1);
+      ASSERT_TRUE(signpad_test::Capture::WaitRunning());
+      LateCommand();
+      const auto strokes = signpad_test::KnownStrokes();
+      pad.Write(strokes);
+      const auto expected = signpad_test::Expected(strokes);
+      EXPECT_TRUE(recorder.WaitForPoints(expected.size(), 4s));
+      EXPECT_TRUE(WaitUntil([&] { return pad.PendingPackets() == 0; }));
+      std::this_thread::sleep_for(150ms);
+      EXPECT_EQ(Zelto_ExitCapture(), VANTOREL_SUCCESS);
+      EXPECT_EQ(capture.Finish(), std::optional<int>(VANTOREL_SUCCESS));
+      EXPECT_EQ(recorder.Points(), expected) << "every pen point, and nothing stale";
+      EXPECT_TRUE(recorder.Events().empty());
+      break;
+    }
+    case Loop::kSecureReading: {
+      auto& deliveries = cardreader_test::Deliveries::Instance();
+      deliveries.Register();
+      auto& reader = cardreader_test::Reader(session);
+      const Bytes swipe = vterm::CardReaderModule::TrackText({";4761739001010119=2512101?"});
+      cardreader_test::Reading reading;
+      ASSERT_TRUE(cardreader_test::WaitForKeyPolls(session, 1));
+      LateCommand();
+      reader.Swipe(swipe, vterm::Via::kUnsolicited);
+      EXPECT_TRUE(deliveries.WaitFor(1));
+      ASSERT_TRUE(cardreader_test::WaitForKeyPolls(session, reader.KeyPolls() + 2));
+      EXPECT_EQ(MSR_DisableSecureHead(), VANTOREL_SUCCESS);
+      EXPECT_EQ(reading.Result(), std::optional<unsigned char>(VANTOREL_SUCCESS));
+      Bytes rewritten = swipe;
+      std::replace(rewritten.begin(), rewritten.end(), std::uint8_t{'\n'}, std::uint8_t{'\r'});
+      EXPECT_EQ(deliveries.Received(), std::vector<Bytes>{rewritten})
+          << "the swipe, and no stale reply as card data";
+      break;
+    }
+    case Loop::kPinEntry: {
+      pinpad_test::Hold(session);
+      pinpad_test::Request request;
+      auto entry = std::async(std::launch::async, [&] { return PIN_GetPINBlock(request.record); });
+      ASSERT_TRUE(WaitUntil([] { return vantorel::link::State().pinEntryActive.load() != 0; }));
+      LateCommand();
+      session.terminal().Push(vterm::AckFrame(kEntryData));
+      ASSERT_EQ(entry.wait_for(3s), std::future_status::ready);
+      EXPECT_EQ(entry.get(), VANTOREL_SUCCESS);
+      EXPECT_EQ(request.resultLength, static_cast<int>(kEntryData.size()))
+          << "the entry's own result, not the stale reply";
+      EXPECT_EQ(Bytes(request.result.begin(), request.result.begin() + kEntryData.size()),
+                kEntryData);
+      break;
+    }
+  }
+  ExpectOwnSerialNumber("afterwards");
+}
+
+INSTANTIATE_TEST_SUITE_P(, FaultLateInLoop,
+                         ::testing::Combine(kTransports, ::testing::ValuesIn(kLoopRows)),
+                         [](const ::testing::TestParamInfo<std::tuple<Transport, LoopRow>>& info) {
+                           return std::string(std::get<1>(info.param).name) + "_" +
+                                  support::TransportLabel(std::get<0>(info.param));
+                         });
+
 }  // namespace
 
 #endif  // VANTOREL_TEST_UHID
