@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole test run on a fresh machine: installs what is missing, builds from scratch,
-# runs the suite, runs it again under ASan+UBSan, runs the concurrency tests under TSan,
-# then the Windows DLL under wine and the HID tests in a VM where those scripts exist.
+# The whole test run on a fresh machine: installs what is missing, builds from scratch
+# (warnings are errors here), runs the suite, runs it again under ASan+UBSan, runs the
+# concurrency tests under TSan, then the API reference check, the install-and-use check,
+# the Windows DLL under wine and the HID tests in a VM where those scripts exist.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -30,7 +31,8 @@ count() {
 build() {
   local dir="$root/build/$1" target=$2; shift 2
   rm -rf "$dir"
-  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null && cmake --build "$dir" -j"$jobs" --target "$target"
+  cmake -S "$root" -B "$dir" -G Ninja -DVANTOREL_WERROR=ON "$@" >/dev/null &&
+    cmake --build "$dir" -j"$jobs" --target "$target"
 }
 
 # stage NAME PARALLEL CTEST-ARGS... : runs one build's tests. Most tests wait on the
@@ -66,8 +68,10 @@ else
   failed=$((failed + 1)); failures+=("tsan build")
 fi
 
-# Further stages add their own "N passed, M failed" line.
-for extra in windows-tests.sh vm-tests.sh; do
+# Further stages add their own "N passed, M failed" line: the API reference (doxygen, no
+# warnings), the installed library used by three outside projects (reuses build/gcc), the
+# Windows DLL under wine, the HID tests in a VM.
+for extra in api-docs.sh consumer-tests.sh windows-tests.sh vm-tests.sh; do
   [[ -x "$root/scripts/$extra" ]] || continue
   echo "== $extra"
   log="$root/build/$extra.log"
