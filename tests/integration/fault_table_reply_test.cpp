@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "fault_table_support.h"
+#include "link/link_state.h"
+#include "signpad_test_support.h"
 #include "vterm/signpad.h"
 
 // The table drives the virtual terminal's own front ends (split reports, unplugging);
@@ -270,6 +272,73 @@ TEST_P(FaultOversize, ReplyLargerThanTheReplyBufferIsCutAndTheRestDropped) {
   }
   ExpectOwnSerialNumber("after the oversized reply");
 }
+
+// The restart command, answered with an ACK or silently: Brixa_ReSet returns 1 in its
+// time, and once the terminal is back neither an ordinary command nor a long-running start
+// takes that ACK for its own reply.
+struct RestartRow {
+  const char* name;
+  bool acknowledged;
+  bool silentStart;  // the next call: a capture start on a silent terminal, else a command
+};
+void PrintTo(const RestartRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+const RestartRow kRestartRows[] = {
+    {"SilentThenACommand", false, false},
+    {"AcknowledgedThenACommand", true, false},
+    {"AcknowledgedThenASilentCaptureStart", true, true},
+};
+
+class FaultRestart : public ::testing::TestWithParam<std::tuple<Transport, RestartRow>> {
+ protected:
+  support::Session session{std::get<0>(GetParam())};
+};
+
+TEST_P(FaultRestart, TheRestartsAnswerBelongsToNobody) {
+  const RestartRow& row = std::get<1>(GetParam());
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  session.terminal().Device().SetRestartReply(row.acknowledged);
+  const int restarts = session.terminal().RestartCount();
+  auto start = Clock::now();
+  EXPECT_EQ(Brixa_ReSet(), VANTOREL_SUCCESS);
+  // Over serial the frame is only written; over HID the ACK ends the exchange, and so does
+  // the device leaving the bus when the terminal restarts without one.
+  ExpectTime(ElapsedMs(start), kCommandWait, "restart");
+  ASSERT_TRUE(WaitUntil([&] {
+    return session.terminal().RestartCount() > restarts && !session.terminal().Restarting();
+  }));
+  std::this_thread::sleep_for(50ms);
+
+  if (row.silentStart) {
+    signpad_test::Recorder recorder;
+    recorder.Register();
+    session.terminal().SilenceNext(1);
+    start = Clock::now();
+    EXPECT_EQ(Bounded([] { return Zelto_StartCapture(1, 1, 2, 3, 4, 5, 6, 7); }, 2500),
+              std::optional<unsigned char>(VANTOREL_FAILURE))
+        << "the restart's ACK does not acknowledge the start";
+    EXPECT_LE(ElapsedMs(start), Expected(session, kSilentStart) + kOwedReplyWindow + kLate);
+    EXPECT_TRUE(recorder.Calls().empty());
+    if (vantorel::link::State().linkOpen.load() == 0) {
+      ADD_FAILURE() << "the start had to be ended with Brixa_Close";
+      ASSERT_EQ(OpenAgain(session), VANTOREL_SUCCESS);
+    }
+  }
+  // The restart's reply is never read by the restart itself: the next command may wait
+  // out the rest of the owed-reply window first.
+  start = Clock::now();
+  ExpectOwnSerialNumber(row.name);
+  EXPECT_LE(ElapsedMs(start), Expected(session, kPrompt) + kOwedReplyWindow + kLate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , FaultRestart, ::testing::Combine(kTransports, ::testing::ValuesIn(kRestartRows)),
+    [](const ::testing::TestParamInfo<std::tuple<Transport, RestartRow>>& info) {
+      return std::string(std::get<1>(info.param).name) + "_" +
+             support::TransportLabel(std::get<0>(info.param));
+    });
 
 }  // namespace
 

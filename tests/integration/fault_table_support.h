@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "link/timing.h"
 #include "support/session.h"
 #include "vantorel.h"
 #include "vterm/device.h"
@@ -33,6 +34,11 @@ inline constexpr long kSerialWait = 300;     // between a serial write and the f
 inline constexpr long kSerialSilence = 200;  // a serial read call that sees nothing ends the reply
 inline constexpr long kSerialGap = 50;       // a serial read call ends after this gap between bytes
 inline constexpr long kHidReportWait = 512;  // for each input report of a command's reply
+
+// After a command gave up on its reply, the library holds the next command back until the
+// reply has come or this window (from the give-up) has passed, so that a late reply is
+// recognised and dropped instead of being taken for the next command's.
+inline constexpr long kOwedReplyWindow = vantorel::link::kLateReplyWindow.count();
 
 // How much later than the protocol's time a call may return on a loaded machine (the
 // suite runs many tests at once on two cores); early returns get only clock slack.
