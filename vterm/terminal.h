@@ -150,8 +150,8 @@ struct SentMessage {
 //             (also for a command that has no reply). Garbage never starts with STX, never
 //             has ACK at offset 3 and never carries a status the host knows at offset 4, so
 //             a host reads it as a failure without a status.
-//  kSplit   - carried out; the reply leaves in two pieces: the first `splitAt` bytes after
-//             `delayMs`, the rest `gapMs` later. Over HID the first piece's reports all
+//  kSplit   - carried out; the reply leaves in two pieces: the first `splitAt` bytes
+//             `delayMs` after the command arrived, the rest `delayMs` + `gapMs` after it. Over HID the first piece's reports all
 //             carry the continuation bit, so the host joins both into one reply.
 // `skip` matching commands pass normally first; with `only` set, just that command matches.
 enum class Fault { kNone, kRefuse, kSilent, kLate, kShort, kGarbage, kSplit };
