@@ -20,6 +20,9 @@
  * another thread lets go of the link); over serial the reply is read 300 ms after the write
  * and is complete once the line stays silent for 200 ms, so a serial command takes at least
  * 600 ms. Over HID the terminal has 512 ms for each input report. Nothing is retried.
+ * A reply belongs to the command that sent it: a command that got no reply may still be
+ * answered late, so for 1.5 s after it gave up the next command first waits (at most until
+ * then) for that late reply and drops it, and a waiting loop drops it too.
  *
  * Long-running exports (Zelto_StartCapture(), MSR_EnableSecureHead(), the PIN-pad entries,
  * MSR_ManualInputCardData()) block the calling thread until they are ended from another
@@ -1148,7 +1151,8 @@ VANTOREL_API unsigned char VANTOREL_CALL MSR_getDataPINorDataKey(unsigned char* 
  *             above 3, more than 10 lines, a null pointer or lines too long (or status 0xE1).
  * @retval 201 no connection.
  * @retval 202 a PIN-pad or manual entry is already waiting.
- * @retval 204 secure reading is running.
+ * @retval 204 secure reading is being switched on or is running (not once it was disabled
+ *             or the connection closed, even while the enable call is still returning).
  * @retval 205 a capture is running.
  * @return otherwise 100-110: the terminal refused the command or the entry.
  */
