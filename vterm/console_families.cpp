@@ -264,7 +264,7 @@ void Console::AddFamilyCommands() {
     out << "version " << d.Version() << "\nserial " << d.SerialNumber() << "\nmodel " << d.Model()
         << "\nled " << Hex(Bytes{d.Led()}) << "\naudio " << Hex(Bytes{d.Audio()})
         << "\nsecure-head " << OnOff(d.SecureHeadOn()) << "\nrestarts " << terminal_.RestartCount()
-        << "\n";
+        << "\nrestart-reply " << (d.RestartAcknowledged() ? "ack" : "silent") << "\n";
     if (auto t = d.LastTone()) out << "tone " << t->frequency << " " << t->duration << "\n";
     try {
       const SignpadModule& pad = terminal_.Get<SignpadModule>();
