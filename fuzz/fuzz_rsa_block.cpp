@@ -8,7 +8,8 @@
 //
 // Properties: pieces over 117 bytes give 1030 and a block not below the modulus 1025, with
 // the outputs untouched; a consistent key gives exactly OpenSSL's block^d mod n, in
-// (bits + 7) / 8 bytes written into a buffer of exactly that size; both limb widths agree.
+// (bits + 7) / 8 bytes written into a buffer of exactly that size; both limb widths agree
+// on the code always and on the result for consistent keys.
 //
 // Input: operation byte, prime choices, exponent choice, shape byte and its parameters,
 // then the piece (block operation) or the block (key operation).
@@ -202,7 +203,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (op == nullptr) continue;
     const Outcome o = Run(op, key, input, bits > 1024 ? 1 : length);
     if (first.code == -1) first = o;
-    FUZZ_CHECK(o.code == first.code && o.output == first.output);
+    FUZZ_CHECK(o.code == first.code);
+    // A spoilt key's result is meaningless (an even "prime" has no Montgomery form at all),
+    // so the limb widths need not agree on it.
+    if (consistent) FUZZ_CHECK(o.output == first.output);
   }
 
   if (!wholeBlock && input.size() > 117) {
