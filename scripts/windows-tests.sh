@@ -72,7 +72,7 @@ fi
 cross_build() { # DIR TOOLCHAIN
   mkdir -p "$1"
   cmake -S "$root" -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" \
-    -DCMAKE_BUILD_TYPE=Release -DVANTOREL_TESTS=OFF -DVANTOREL_WINDOWS_TESTS=ON \
+    -DCMAKE_BUILD_TYPE=Release -DVANTOREL_WERROR=ON -DVANTOREL_TESTS=OFF -DVANTOREL_WINDOWS_TESTS=ON \
     >"$1/configure.log" 2>&1 &&
     cmake --build "$1" -j2 >"$1/build.log" 2>&1
 }

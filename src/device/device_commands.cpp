@@ -10,7 +10,7 @@ namespace {
 using link::Accept;
 using link::CommandBytes;
 
-constexpr char kSdkVersion[] = "1.10";
+constexpr char kSdkVersion[] = VANTOREL_VERSION_STRING;
 
 // Reply data (bytes 4 .. count - 4) to the caller's buffer, their count to `length`.
 std::uint8_t ReadData(CommandBytes command, char* buffer, int* length) {
@@ -95,6 +95,6 @@ extern "C" unsigned char VANTOREL_CALL Brixa_ReSet(void) noexcept {
 extern "C" unsigned char VANTOREL_CALL Brixa_GetSdkVersion(char* buffer, int* length) noexcept {
   if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
   std::memcpy(buffer, device::kSdkVersion, sizeof device::kSdkVersion);
-  *length = 4;
+  *length = static_cast<int>(sizeof device::kSdkVersion - 1);
   return VANTOREL_SUCCESS;
 }

@@ -1,0 +1,5 @@
+#include "../common/session.h"
+
+int main(int argc, char** argv) {
+  return ConsumerSession("find_package", argc, argv);
+}
