@@ -60,6 +60,8 @@ def reply_getters():
           cmd(18, refusal(0xE1)),                                  # refusal 99
           cmd(22, bytes([2, 4, 0, 6]) + b"ABC" + bytes([0x41, 0xC7, 3]), 0, 100),
           cmd(22, reply(b"pic"), 0x03, 100),                      # long reply, 65,539 bytes
+          cmd(23, reply(b"pic"), 0x0D, 100),                      # long layout, 65,544 bytes
+          cmd(22, reply(b"pic"), 0x09, 100),                      # 65,542 bytes: neither layout
           cmd(23, reply(b"\x00" * 100), 0, 60),                   # cut by the buffer
           cmd(3, refusal(0xEC)) + cmd(3, b"\x02\x05"),            # a refusal, then short
           cmd(1, reply(b"x" * 600)))                              # past 512 bytes
