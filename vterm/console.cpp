@@ -113,13 +113,22 @@ Console::Console(Terminal& terminal) : terminal_(terminal) {
     terminal_.Restart();
     return std::string();
   });
+  Add("restart-reply", "restart-reply ack [<ms>] | restart-reply silent", [this](const auto& a) {
+    if (a.empty() || (a[0] != "ack" && a[0] != "silent")) {
+      throw std::invalid_argument("expected ack or silent");
+    }
+    const int ms = a.size() > 1 ? static_cast<int>(Number(a, 1)) : kRestartAfterAckMs;
+    terminal_.Device().SetRestartReply(a[0] == "ack", ms);
+    return std::string();
+  });
   Add("state", "state", [this](const auto&) {
     const DeviceModule& d = terminal_.Device();
     std::ostringstream out;
     out << "version " << d.Version() << "\nserial " << d.SerialNumber() << "\nmodel " << d.Model()
         << "\nled " << Hex(Bytes{d.Led()}) << "\naudio " << Hex(Bytes{d.Audio()})
         << "\nsecure-head " << (d.SecureHeadOn() ? "on" : "off") << "\nrestarts "
-        << terminal_.RestartCount() << "\n";
+        << terminal_.RestartCount() << "\nrestart-reply "
+        << (d.RestartAcknowledged() ? "ack" : "silent") << "\n";
     if (auto t = d.LastTone()) out << "tone " << t->frequency << " " << t->duration << "\n";
     return out.str();
   });

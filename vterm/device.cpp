@@ -29,14 +29,19 @@ void DeviceModule::Install(Terminal& t) {
   });
   t.Register(kDevice, kPerform, 0x20,
              [this](Terminal&, const Command&) { return Response::Ack(model_); });
-  t.Register(kDevice, kPerform, 0x0A, [](Terminal& term, const Command& c) {
+  t.Register(kDevice, kPerform, 0x0A, [this](Terminal& term, const Command& c) {
     static constexpr std::uint8_t kMagic[] = {'I', 'R', 'F', 'W'};
     const auto p = c.Params();
     if (!std::equal(p.begin(), p.end(), std::begin(kMagic), std::end(kMagic))) {
       return Response::Nak(kStatusBadParameter);
     }
-    // A restarting terminal answers nothing; over serial the host does not read a reply,
-    // so one would only be found in front of the next command's reply.
+    if (restartAck_) {
+      // The ACK leaves first; the terminal goes down a little later. Over serial the host
+      // does not read it, so it waits on the line until the host's next command.
+      term.Schedule(restartAfterMs_, [](Terminal& later) { later.Restart(); });
+      return Response::Ack();
+    }
+    // A restarting terminal answers nothing.
     term.Restart();
     return Response::None();
   });
@@ -67,6 +72,16 @@ void DeviceModule::Install(Terminal& t) {
     // The host's open handshake wants more than a bare ACK: answer the new state.
     return Response::Ack(Bytes{p[1]});
   });
+}
+
+void DeviceModule::SetRestartReply(bool acknowledge, int restartAfterMs) {
+  auto lock = Lock();
+  restartAck_ = acknowledge;
+  restartAfterMs_ = restartAfterMs < 0 ? 0 : restartAfterMs;
+}
+bool DeviceModule::RestartAcknowledged() const {
+  auto lock = Lock();
+  return restartAck_;
 }
 
 void DeviceModule::Restart() {

@@ -5,7 +5,9 @@
 //   78 46 02           serial       ACK + the 8-character serial number
 //   78 46 03 s1..s8    set serial   ACK; any other parameter length: NAK kStatusBadParameter
 //   78 46 20           model        ACK + model text
-//   78 46 0A I R F W   restart      no reply; the terminal restarts (Terminal::Restart)
+//   78 46 0A I R F W   restart      no reply; the terminal restarts (Terminal::Restart).
+//                                   With SetRestartReply(true, ms): ACK, and the restart
+//                                   begins `ms` later
 //   76 46 01 b         LED          ACK; keeps the LED byte
 //   7B 46 01 b         audio        ACK; keeps the audio byte
 //   7B 46 02 fl fh dl dh  tone      ACK; keeps frequency and duration (little endian)
@@ -28,6 +30,8 @@ namespace vterm {
 inline constexpr char kDefaultVersion[] = "VT 2.04";
 inline constexpr char kDefaultSerial[] = "VT000001";
 inline constexpr char kDefaultModel[] = "VT-3910";
+// A terminal that acknowledges a restart goes down this long after its ACK left.
+inline constexpr int kRestartAfterAckMs = 50;
 
 struct Tone {
   std::uint16_t frequency = 0;
@@ -53,6 +57,10 @@ class DeviceModule : public Module {
   bool SecureHeadOn() const;
   // Handy for the card reader: switch the head without a command.
   void SetSecureHead(bool on);
+  // How the restart command is answered: silently (the default) or with an ACK, the restart
+  // then beginning `restartAfterMs` later.
+  void SetRestartReply(bool acknowledge, int restartAfterMs = kRestartAfterAckMs);
+  bool RestartAcknowledged() const;
 
  private:
   std::unique_lock<std::recursive_mutex> Lock() const { return terminal_->Lock(); }
@@ -66,6 +74,8 @@ class DeviceModule : public Module {
   std::optional<Tone> tone_;
   int toneCount_ = 0;
   bool secureHead_ = false;
+  bool restartAck_ = false;
+  int restartAfterMs_ = kRestartAfterAckMs;
 };
 
 }  // namespace vterm

@@ -7,6 +7,7 @@
 
 #include "cardreader/reading_state.h"
 #include "link/command.h"
+#include "pinpad/entry_wait.h"
 #include "pinpad/prompt_line.h"
 
 namespace vantorel::cardreader {
@@ -20,10 +21,12 @@ void PutWord(std::uint8_t* out, std::int32_t value) noexcept {
 // A data-returning entry ends on the first message longer than this, whatever its status.
 constexpr int kDataMessageMinimum = 11;
 
-// What one message read during the wait means.
-enum class Verdict { kKeepWaiting, kDone, kRefused };
+using pinpad::Verdict;
 
-Verdict Judge(bool endsOnAck, const std::uint8_t* message, int count) noexcept {
+// Deliberately not the PIN-pad rule: a data-returning entry ends on any message longer than
+// 10 bytes, an acknowledged one on an ACK of any length, and only a NAK at byte 3 refuses.
+Verdict Judge(const void* context, const std::uint8_t* message, int count) noexcept {
+  const bool endsOnAck = *static_cast<const bool*>(context);
   if (endsOnAck) {
     if (message[3] == link::kAck) return Verdict::kDone;
   } else if (count >= kDataMessageMinimum) {
@@ -73,7 +76,8 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   link::LinkState& state = link::State();
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
-  if (state.secureHeadActive.load() != 0 || cardreader::ReadingClaimed().load()) {
+  if (state.secureHeadActive.load() != 0 ||
+      cardreader::ReadingClaim().load() == cardreader::ReadingPhase::kSwitchingOn) {
     return VANTOREL_SECURE_HEAD_ACTIVE;
   }
   if (state.captureActive.load() != 0) return VANTOREL_CAPTURE_ACTIVE;
@@ -87,50 +91,39 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   link::CommandBytes command{0x75, 0x46, 0x40};
   command.Bytes(body.data(), bodyLength);
 
-  // The entry claims the PIN pad before its command goes out, so that no other entry starts
-  // between the state checks and the terminal's ACK; a refusal gives the claim back.
+  // The entry claims the PIN pad before its command goes out, so that no PIN entry and no
+  // secure reading starts between the state checks and the terminal's ACK; a refusal gives
+  // the claim back. The claim is not the wait: an encrypted-data entry acknowledged while
+  // this command is on its way may clear the flag, and the wait then raises it again once
+  // the terminal acknowledged this entry (the later of the two runs on the terminal).
   std::uint8_t idle = 0;
   if (!state.pinEntryActive.compare_exchange_strong(idle, 1)) return VANTOREL_PIN_ENTRY_ACTIVE;
-  if (state.secureHeadActive.load() != 0 || cardreader::ReadingClaimed().load()) {
-    state.pinEntryActive = 0;  // an enable claimed the reader meanwhile
+  if (state.secureHeadActive.load() != 0 ||
+      cardreader::ReadingClaim().load() == cardreader::ReadingPhase::kSwitchingOn) {
+    state.pinEntryActive = 0;  // an enable is switching the reader on
     return VANTOREL_SECURE_HEAD_ACTIVE;
   }
-  const std::uint8_t rc = link::RunCommand(command, {link::Accept::Ack, link::Millis{0}});
-  if (rc != VANTOREL_SUCCESS) {
-    state.pinEntryActive = 0;
-    return rc;
-  }
-  state.encryptedEntryActive = 0;  // a running encrypted-data entry ends here
 
   const bool endsOnAck = cardreader::EndsOnAck(request);
-  std::array<std::uint8_t, link::kReplySize> message;
-  for (;;) {
-    if (state.pinEntryActive.load() == 0) return VANTOREL_FAILURE;  // closed meanwhile
-    int count = 0;
-    link::WithIdleLink([&] {
-      message.fill(0);
-      if (link::LinkIsOpen()) {
-        count = link::ReadMessage(message.data(), message.size(), link::kHidReplyTimeoutMs);
+  pinpad::EntryMessage message;
+  const pinpad::EntryOutcome outcome = pinpad::RunEntry(command, pinpad::WaitFlag::kPinEntry,
+                                                        message, cardreader::Judge, &endsOnAck);
+  switch (outcome.kind) {
+    case pinpad::EntryOutcome::Kind::kMessage:
+      if (endsOnAck) {
+        *request.resultLength = 0;
+      } else {
+        std::memcpy(request.result, message.data(), static_cast<std::size_t>(outcome.length));
+        *request.resultLength = outcome.length;
       }
-    });
-    if (count > 0) {
-      switch (cardreader::Judge(endsOnAck, message.data(), count)) {
-        case cardreader::Verdict::kDone:
-          if (endsOnAck) {
-            *request.resultLength = 0;
-          } else {
-            std::memcpy(request.result, message.data(), static_cast<std::size_t>(count));
-            *request.resultLength = count;
-          }
-          state.pinEntryActive = 0;
-          return VANTOREL_SUCCESS;
-        case cardreader::Verdict::kRefused:
-          state.pinEntryActive = 0;
-          return link::MapReplyStatus(message.data());
-        case cardreader::Verdict::kKeepWaiting:
-          break;
-      }
-    }
-    link::Pause(link::kEntryPassSleep);
+      return VANTOREL_SUCCESS;
+    case pinpad::EntryOutcome::Kind::kEndedFromOutside:
+      return VANTOREL_FAILURE;  // closed, or superseded by an encrypted-data entry
+    case pinpad::EntryOutcome::Kind::kNotStarted:
+      state.pinEntryActive = 0;
+      return outcome.code;
+    case pinpad::EntryOutcome::Kind::kRefused:
+      break;
   }
+  return outcome.code;
 }

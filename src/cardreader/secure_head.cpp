@@ -5,6 +5,7 @@
 #include "cardreader/card_data.h"
 #include "cardreader/reading_state.h"
 #include "link/command.h"
+#include "link/reply_ownership.h"
 #include "vantorel.h"
 
 namespace vantorel::cardreader {
@@ -60,12 +61,16 @@ CommandBytes SecureHeadSwitch(std::uint8_t state) {
 
 class ClaimRelease {
  public:
-  ~ClaimRelease() { ReadingClaimed().store(false); }
+  ~ClaimRelease() { ReadingClaim().store(ReadingPhase::kIdle); }
 };
 
 void ReadingLoop() noexcept {
   link::LinkState& state = link::State();
   const CommandBytes keyPoll{0x75, 0x46, 0x81};
+  // A terminal that has card data to send may leave the poll unanswered and send the data by
+  // itself; whatever answers the poll late is this loop's to judge anyway.
+  link::ExchangeOptions keyPollOptions;
+  keyPollOptions.replyMayComeLate = false;
   std::array<std::uint8_t, link::kReplySize> received{};
   std::array<std::uint8_t, kDeliverySize> delivery{};
   const auto judge = [&](int count) {
@@ -78,10 +83,12 @@ void ReadingLoop() noexcept {
     int count = 0;
     // Each read and each poll holds the link alone, and only while no command wants it: a
     // command from another thread waits for at most one of them and then finds its own
-    // reply on the line.
+    // reply on the line. Whether reading still runs is checked with the link held: the
+    // disable clears the flag holding the link, so after it returns nothing is read here
+    // (over HID an exchange would also open the device afresh after a close).
     if (link::WithIdleLink([&] {
           received.fill(0);
-          if (link::LinkIsOpen()) {
+          if (reading()) {
             count = link::ReadMessage(received.data(), received.size(), link::kHidReplyTimeoutMs);
           }
         })) {
@@ -89,9 +96,10 @@ void ReadingLoop() noexcept {
     }
     count = 0;
     if (reading() && link::WithIdleLink([&] {
-          // Over HID an exchange opens the device afresh: never after the connection closed.
-          if (link::LinkIsOpen())
-            count = link::ExchangeCommand(keyPoll, received.data(), received.size());
+          if (reading()) {
+            count =
+                link::ExchangeCommand(keyPoll, received.data(), received.size(), keyPollOptions);
+          }
         })) {
       judge(count);
     }
@@ -101,15 +109,16 @@ void ReadingLoop() noexcept {
 
 }  // namespace
 
-std::atomic<bool>& ReadingClaimed() noexcept {
-  static std::atomic<bool> claimed{false};
-  return claimed;
+std::atomic<ReadingPhase>& ReadingClaim() noexcept {
+  static std::atomic<ReadingPhase> claim{ReadingPhase::kIdle};
+  return claim;
 }
 
 }  // namespace vantorel::cardreader
 
 using namespace vantorel;
-using cardreader::ReadingClaimed;
+using cardreader::ReadingClaim;
+using cardreader::ReadingPhase;
 using link::Accept;
 using link::CommandBytes;
 
@@ -124,16 +133,17 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   link::LinkState& state = link::State();
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
-  if (state.secureHeadActive.load() != 0 || ReadingClaimed().load()) {
+  if (state.secureHeadActive.load() != 0 || ReadingClaim().load() != ReadingPhase::kIdle) {
     return VANTOREL_SECURE_HEAD_ACTIVE;
   }
   if (state.captureActive.load() != 0) return VANTOREL_CAPTURE_ACTIVE;
   if (state.encryptedEntryActive.load() != 0) return VANTOREL_ENCRYPTED_ENTRY_ACTIVE;
-  bool unclaimed = false;
-  if (!ReadingClaimed().compare_exchange_strong(unclaimed, true)) {
+  ReadingPhase idle = ReadingPhase::kIdle;
+  if (!ReadingClaim().compare_exchange_strong(idle, ReadingPhase::kSwitchingOn)) {
     return VANTOREL_SECURE_HEAD_ACTIVE;
   }
   cardreader::ClaimRelease release;
+  link::LoopListener listener;
   // A manual entry claims the PIN pad the same way; whichever claimed second sees the other.
   if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
   const unsigned disables = cardreader::DisableCount().load();
@@ -157,6 +167,8 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
       return VANTOREL_SUCCESS;  // reading was ended before it began
     }
     state.secureHeadActive = 1;
+    ReadingClaim().store(ReadingPhase::kReading);
+    listener.Begin();
   }
   cardreader::ReadingLoop();
   return VANTOREL_SUCCESS;

@@ -88,7 +88,8 @@ extern "C" unsigned char VANTOREL_CALL Brixa_ReSet(void) noexcept {
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   CommandBytes command{0x78, 0x46, 0x0A};
   command.Bytes("IRFW", 4);
-  link::SendCommand(command);
+  // Over HID the terminal's acknowledgement is read (and ignored), so it reaches no loop.
+  link::SendCommand(command, true);
   return VANTOREL_SUCCESS;
 }
 

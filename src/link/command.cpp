@@ -3,25 +3,33 @@
 #include <algorithm>
 
 #include "link/hid_device.h"
+#include "link/reply_ownership.h"
 #include "link/serial_port.h"
 
 namespace vantorel::link {
 
 int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* reply,
              std::size_t replyCapacity, const ExchangeOptions& options) noexcept {
-  std::fill_n(reply, replyCapacity, std::uint8_t{0});
+  if (reply != nullptr) std::fill_n(reply, replyCapacity, std::uint8_t{0});
   LinkState& state = State();
   int received = 0;
   if (state.linkIsHid.load() != 0) {
-    received = TheHidDevice().Transact(state.hidVendorId.load(), state.hidProductId.load(), frame,
-                                       frameLength, reply, replyCapacity, options.hidTimeoutMs);
+    HidDevice& device = TheHidDevice();
+    if (device.Open(state.hidVendorId.load(), state.hidProductId.load()) == 0) return 0;
+    SettleInput();
+    if (device.WriteFrame(frame, frameLength) == 0 || reply == nullptr) return 0;
+    received = device.ReadReply(reply, replyCapacity, options.hidTimeoutMs);
   } else {
     SerialPort& port = TheSerialPort();
+    SettleInput();
     port.Write(frame, frameLength);
+    if (reply == nullptr) return 0;
     Pause(options.serialWait);
     received = port.Read(reply, std::min(options.serialLimit, replyCapacity));
   }
-  return std::max(received, 0);  // a failed read counts as no reply
+  received = std::max(received, 0);  // a failed read counts as no reply
+  if (received == 0 && options.replyMayComeLate) NoteUnanswered();
+  return options.carve ? CarveReply(reply, received, options.startsLoop) : received;
 }
 
 int ExchangeCommand(const CommandBytes& command, std::uint8_t* reply, std::size_t replyCapacity,
@@ -33,27 +41,8 @@ int ExchangeCommand(const CommandBytes& command, std::uint8_t* reply, std::size_
 }
 
 void SendFrame(const std::uint8_t* frame, std::size_t frameLength) noexcept {
-  LinkState& state = State();
-  if (state.linkIsHid.load() != 0) {
-    TheHidDevice().Transact(state.hidVendorId.load(), state.hidProductId.load(), frame, frameLength,
-                            nullptr, 0, kHidReplyTimeoutMs);
-  } else {
-    TheSerialPort().Write(frame, frameLength);
-  }
-}
-
-int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, int hidTimeoutMs) noexcept {
-  int received = 0;
-  if (State().linkIsHid.load() != 0) {
-    received = TheHidDevice().ReadReply(buffer, maxLength, hidTimeoutMs, true);
-  } else {
-    received = TheSerialPort().Read(buffer, maxLength);
-  }
-  return std::max(received, 0);
-}
-
-int ReadSerialRaw(std::uint8_t* buffer, std::size_t count) noexcept {
-  return TheSerialPort().ReadRaw(buffer, count);
+  // Over HID the device is opened and written as in any exchange; nothing is read.
+  Exchange(frame, frameLength, nullptr, 0);
 }
 
 std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& options,
@@ -63,21 +52,36 @@ std::uint8_t RunCommandWith(const CommandBytes& command, const CommandOptions& o
   if (!LinkIsOpen()) return 201;
   Pause(options.wait);
   std::array<std::uint8_t, kReplySize> reply;
-  const int received = ExchangeCommand(command, reply.data(), reply.size());
+  ExchangeOptions exchange;
+  exchange.startsLoop = options.startsLoop;
+  const int received = ExchangeCommand(command, reply.data(), reply.size(), exchange);
   const int minBytes = options.accept == Accept::Data ? 6 : 0;
-  if (!IsAck(reply.data(), received, minBytes)) return MapReplyStatus(reply.data());
+  if (!IsAck(reply.data(), received, minBytes)) {
+    if (options.startsLoop) DropUnclaimedInput();
+    return MapReplyStatus(reply.data());
+  }
   if (onSuccess != nullptr) onSuccess(context, reply.data(), received);
   return 1;
 }
 
-std::uint8_t SendCommand(const CommandBytes& command) noexcept {
+std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid) noexcept {
   if (!command.Fits()) return 99;
   LinkGuard guard;
   if (!LinkIsOpen()) return 201;
   Pause(kCommandWait);
+  if (exchangeOverHid && State().linkIsHid.load() != 0) {
+    // The terminal's answer, if any, is read and ignored: left on the line it would reach
+    // whichever loop reads next.
+    std::array<std::uint8_t, kReplySize> reply;
+    ExchangeOptions options;
+    options.replyMayComeLate = false;
+    ExchangeCommand(command, reply.data(), reply.size(), options);
+    return 1;
+  }
   auto& buffer = CommandBuffer();
   std::memcpy(buffer.data(), command.data(), command.size());
   SendFrame(buffer.data(), BuildFrame(buffer.data(), command.size()));
+  NoteSentWithoutReading();
   return 1;
 }
 

@@ -68,11 +68,21 @@ struct ExchangeOptions {
   std::size_t serialLimit = kReplySize;   // limit of the serial reply read
   int hidTimeoutMs = kHidReplyTimeoutMs;  // wait for each input report
   Millis serialWait = kSerialReplyWait;   // pause between serial write and read
+  // Carve the reply out of what the read collected (not for replies that may come in the
+  // long layout: picture and sign-format reads).
+  bool carve = true;
+  // A missing reply may still come and is then dropped (not for a restart: the terminal
+  // loses its output when it goes down).
+  bool replyMayComeLate = true;
+  // The command starts a polling loop: bytes that follow its reply in the same read are the
+  // loop's (a fast answer, the first pen packets), kept for it until it listens.
+  bool startsLoop = false;
 };
 
 struct CommandOptions {
   Accept accept = Accept::Ack;
   Millis wait = kCommandWait;  // after raising linkBusy, before the write
+  bool startsLoop = false;     // see ExchangeOptions
 };
 
 // Length of a zero-terminated text, reading at most `limit` + 1 bytes: a result above
@@ -87,7 +97,8 @@ inline std::size_t TextLength(const char* text, std::size_t limit) noexcept {
 
 // Sends a framed command over the open transport and reads its reply into `reply`, which
 // is cleared first so that bytes that did not arrive read as 0. The bytes received (0 when
-// nothing arrived or a read failed).
+// nothing arrived or a read failed). Input that waited before the write is settled first and
+// the reply is carved out of what the read collected (reply_ownership.h).
 int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* reply,
              std::size_t replyCapacity, const ExchangeOptions& options = {}) noexcept;
 
@@ -99,11 +110,13 @@ int ExchangeCommand(const CommandBytes& command, std::uint8_t* reply, std::size_
 // the exchange with no reply buffer.
 void SendFrame(const std::uint8_t* frame, std::size_t frameLength) noexcept;
 
-// Reads one message the terminal sent by itself: over HID the joined input reports, over
-// serial a whole reply. The bytes stored (0 when nothing came or a read failed).
+// Reads one message the terminal sent by itself: over HID the joined input reports (those
+// kept from an earlier handle first), over serial what a command set aside for the loop,
+// else a whole read. An owed late reply is removed. The bytes stored (0 when nothing came or
+// a read failed).
 int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, int hidTimeoutMs) noexcept;
 
-// One raw serial read of at most `count` bytes (signature capture).
+// One raw serial read of at most `count` bytes (signature capture), set-aside bytes first.
 int ReadSerialRaw(std::uint8_t* buffer, std::size_t count) noexcept;
 
 // ---- Polling loops --------------------------------------------------------------------
@@ -149,6 +162,8 @@ inline std::uint8_t RunCommand(const CommandBytes& command,
 }
 
 // Send-only commands (restart, cancel): wait, send without judging a reply, return 1.
-std::uint8_t SendCommand(const CommandBytes& command) noexcept;
+// With `exchangeOverHid` the HID side performs the whole exchange and ignores its result
+// (restart), otherwise it reads nothing (cancel); serial only writes.
+std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid = false) noexcept;
 
 }  // namespace vantorel::link

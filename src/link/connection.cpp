@@ -5,6 +5,7 @@
 
 #include "link/command.h"
 #include "link/hid_device.h"
+#include "link/reply_ownership.h"
 #include "link/serial_port.h"
 #include "vantorel.h"
 
@@ -74,6 +75,9 @@ extern "C" unsigned char VANTOREL_CALL Brixa_OpenHid(int vendorId, int productId
     state.linkOpen = 0;
     return VANTOREL_FAILURE;
   }
+  // A new connection owes nothing and keeps nothing from the last one: reports that waited
+  // on the old handle are no answer to anything sent on this one.
+  ResetInput();
   state.hidVendorId = vendorId;
   state.hidProductId = productId;
   state.linkIsHid = 1;
@@ -108,6 +112,7 @@ extern "C" unsigned char VANTOREL_CALL Brixa_OpenPort(int port, int baudRate, ch
     state.linkOpen = 0;
     return VANTOREL_FAILURE;
   }
+  ResetInput();
   state.secureHeadActive = 0;
   state.linkOpen = 1;
   return VANTOREL_SUCCESS;
@@ -129,6 +134,7 @@ extern "C" unsigned char VANTOREL_CALL Brixa_Close(void) noexcept {
   state.captureActive = 0;
   state.encryptedEntryActive = 0;
   state.linkOpen = 0;
+  ResetInput();
   if (state.linkIsHid.load() != 0) {
     state.linkIsHid = 0;
     TheHidDevice().Close();

@@ -38,6 +38,26 @@ std::size_t BuildFrameFor(std::uint8_t* buffer, std::size_t n) noexcept {
   return n <= kShortFrameLimit ? BuildFrame(buffer, n) : BuildLongFrame(buffer, n);
 }
 
+bool FindFrame(const std::uint8_t* bytes, std::size_t count, FrameSpan& found) noexcept {
+  if (bytes == nullptr) return false;
+  for (std::size_t start = 0; start + kShortFrameOverhead <= count; ++start) {
+    if (bytes[start] != kStx) continue;
+    const std::size_t n = bytes[start + 1] | static_cast<std::size_t>(bytes[start + 2]) << 8;
+    if (n > count - start - kShortFrameOverhead) continue;
+    const std::uint8_t* content = bytes + start + 3;
+    std::uint8_t xorByte = 0;
+    std::uint8_t sumByte = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      xorByte ^= content[i];
+      sumByte = static_cast<std::uint8_t>(sumByte + content[i]);
+    }
+    if (content[n] != xorByte || content[n + 1] != sumByte || content[n + 2] != kEtx) continue;
+    found = {start, n + kShortFrameOverhead};
+    return true;
+  }
+  return false;
+}
+
 std::uint8_t MapReplyStatus(const std::uint8_t* reply) noexcept {
   switch (reply[4]) {
     case 0xE1:

@@ -32,6 +32,16 @@ std::size_t BuildFrameFor(std::uint8_t* buffer, std::size_t n) noexcept;
 // The return code for the terminal's status byte at reply offset 4 (0 when unknown).
 std::uint8_t MapReplyStatus(const std::uint8_t* reply) noexcept;
 
+// Where the first complete short frame lies in `bytes`: STX, a length that fits, check bytes
+// that match the content, ETX. Bytes before it (noise, a pen packet) are skipped. False when
+// no complete frame is there. Pure; used to carve a reply out of what a read collected and to
+// recognise a late reply.
+struct FrameSpan {
+  std::size_t offset = 0;
+  std::size_t length = 0;
+};
+bool FindFrame(const std::uint8_t* bytes, std::size_t count, FrameSpan& found) noexcept;
+
 // A reply acknowledges when byte 3 is ACK and more than `minBytes` bytes arrived.
 inline bool IsAck(const std::uint8_t* reply, int received, int minBytes) noexcept {
   return received > minBytes && reply[3] == kAck;

@@ -122,9 +122,56 @@ void HidDevice::CloseHandle() noexcept {
 
 void HidDevice::Close() noexcept {
   // The connection ends: what was kept from it belongs to no later read.
+  ForgetKept();
+  CloseHandle();
+}
+
+void HidDevice::ForgetKept() noexcept {
   keptFirst_ = 0;
   keptCount_ = 0;
-  CloseHandle();
+}
+
+void HidDevice::FilterKept(KeepDecision keep, void* context) noexcept {
+  if (keptCount_ == 0) return;
+  std::uint8_t chunks[kKeptReports][kChunkSize];
+  const std::size_t count = keptCount_;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::memcpy(chunks[i], keptChunks_[(keptFirst_ + i) % kKeptReports], kChunkSize);
+  }
+  ForgetKept();
+  std::array<std::uint8_t, kKeptReports * kReportData> message{};
+  std::size_t first = 0;
+  while (first < count) {
+    // One message: reports up to the first without the continuation bit.
+    std::size_t last = first;
+    while (last + 1 < count && (chunks[last][0] & 0x80) != 0) ++last;
+    std::size_t length = 0;
+    for (std::size_t i = first; i <= last; ++i) {
+      const std::size_t n = chunks[i][0] & 0x7F;
+      if (n > kReportData) continue;  // corrupt, as ReadReply treats it
+      std::memcpy(message.data() + length, chunks[i] + 1, n);
+      length += n;
+    }
+    if (keep(context, message.data(), length)) {
+      for (std::size_t i = first; i <= last; ++i) {
+        std::memcpy(keptChunks_[keptCount_++], chunks[i], kChunkSize);
+      }
+    }
+    first = last + 1;
+  }
+}
+
+void HidDevice::AppendKept(const std::uint8_t* message, std::size_t length) noexcept {
+  std::size_t offset = 0;
+  while (offset < length && keptCount_ < kKeptReports) {
+    const std::size_t take = std::min(length - offset, kReportData);
+    std::uint8_t* chunk = keptChunks_[(keptFirst_ + keptCount_) % kKeptReports];
+    std::memset(chunk, 0, kChunkSize);
+    chunk[0] = static_cast<std::uint8_t>(offset + take < length ? 0x80 | kReportData : take);
+    std::memcpy(chunk + 1, message + offset, take);
+    ++keptCount_;
+    offset += take;
+  }
 }
 
 HidDevice& TheHidDevice() noexcept {

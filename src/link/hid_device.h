@@ -21,9 +21,10 @@ class HidDevice {
   void UseBackend(HidBackend* backend) noexcept;
 
   // Searches for the device and opens it afresh; 1 if found. Input reports still waiting on
-  // the old handle are kept for the next polling read first: a new handle starts with an
-  // empty queue, and an unsolicited message (a card swipe, an entry's answer) that arrived
-  // while a command waited would otherwise be lost with the old one.
+  // the old handle are kept first: a new handle starts with an empty queue, and an
+  // unsolicited message (a card swipe, an entry's answer) that arrived while a command waited
+  // would otherwise be lost with the old one. Whether they are kept for a polling read or
+  // dropped is the command layer's call (FilterKept).
   int Open(int vendorId, int productId) noexcept;
   // Writes the frame as output reports; 1 when all were written.
   int WriteFrame(const std::uint8_t* bytes, std::size_t length) noexcept;
@@ -41,6 +42,16 @@ class HidDevice {
                std::uint8_t* reply, std::size_t maxLength, int timeoutMs) noexcept;
   // Closes the device and forgets kept reports.
   void Close() noexcept;
+
+  // The kept reports, message by message (reports joined as ReadReply joins them; a run
+  // cut short counts as one message): `keep(context, message, length)` decides whether each
+  // stays, in order.
+  using KeepDecision = bool (*)(void* context, const std::uint8_t* message, std::size_t length);
+  void FilterKept(KeepDecision keep, void* context) noexcept;
+  // Appends a message behind the kept reports, split into reports as the device sends it;
+  // what does not fit is dropped.
+  void AppendKept(const std::uint8_t* message, std::size_t length) noexcept;
+  void ForgetKept() noexcept;
 
  private:
   HidBackend& Backend() noexcept;

@@ -219,6 +219,13 @@ int SerialPort::ReadRaw(std::uint8_t* buffer, std::size_t count) noexcept {
   return ReadOnce(buffer, std::min<std::size_t>(count, INT_MAX));
 }
 
+int SerialPort::ReadWaiting(std::uint8_t* buffer, std::size_t count) noexcept {
+  std::lock_guard lock(mutex_);
+  if (isOpen_.load() == 0 || (buffer == nullptr && count != 0)) return -1;
+  if (count == 0) return 0;
+  return ReadNow(buffer, std::min<std::size_t>(count, INT_MAX));
+}
+
 void SerialPort::Close() noexcept {
   std::lock_guard lock(mutex_);
   CloseDevice();

@@ -51,6 +51,8 @@ class SerialPort {
   int Read(std::uint8_t* buffer, std::size_t maxLength) noexcept;
   // One read of at most `count` bytes under the port's time-outs; -1 on failure.
   int ReadRaw(std::uint8_t* buffer, std::size_t count) noexcept;
+  // Takes at most `count` bytes that have already arrived, without waiting; -1 on failure.
+  int ReadWaiting(std::uint8_t* buffer, std::size_t count) noexcept;
   // Closes the device; always performed.
   void Close() noexcept;
   bool IsOpen() const noexcept { return isOpen_.load() != 0; }
@@ -61,6 +63,8 @@ class SerialPort {
   // byte, or 200 ms after it started (0 bytes then), -1 on error.
   bool OpenDevice(const char* deviceName, const char* lineSettings) noexcept;
   int ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept;
+  // Returns at once with what the input queue holds (up to `count`), -1 on error.
+  int ReadNow(std::uint8_t* buffer, std::size_t count) noexcept;
   int WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcept;
   void CloseDevice() noexcept;
 

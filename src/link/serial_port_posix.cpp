@@ -198,6 +198,30 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
   return static_cast<int>(got);
 }
 
+int SerialPort::ReadNow(std::uint8_t* buffer, std::size_t count) noexcept {
+  const int fd = Fd(handle_);
+  if (fd < 0) return -1;
+  std::size_t got = 0;
+  while (got < count) {
+    // Raw mode with no minimum reads 0 both when nothing waits and at a hang-up: poll tells.
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, 0);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) break;
+    if (ready == 0) break;  // nothing waits
+    if ((p.revents & POLLIN) == 0) return got > 0 ? static_cast<int>(got) : -1;  // hung up
+    const ssize_t n = ::read(fd, buffer + got, count - got);
+    if (n > 0) {
+      got += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    return got > 0 ? static_cast<int>(got) : -1;  // end of file or a dead device
+  }
+  return static_cast<int>(got);
+}
+
 int SerialPort::WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcept {
   const int fd = Fd(handle_);
   if (fd < 0) return -1;

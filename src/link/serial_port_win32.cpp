@@ -78,6 +78,19 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
   return static_cast<int>(got);
 }
 
+int SerialPort::ReadNow(std::uint8_t* buffer, std::size_t count) noexcept {
+  const HANDLE h = Handle(handle_);
+  DWORD errors = 0;
+  COMSTAT status{};
+  if (!::ClearCommError(h, &errors, &status)) return -1;
+  // Only what the driver already holds: a read of that much returns without waiting.
+  const DWORD waiting = status.cbInQue < count ? status.cbInQue : static_cast<DWORD>(count);
+  if (waiting == 0) return 0;
+  DWORD got = 0;
+  if (!::ReadFile(h, buffer, waiting, &got, nullptr)) return -1;
+  return static_cast<int>(got);
+}
+
 int SerialPort::WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcept {
   if (length > static_cast<std::size_t>(INT_MAX)) return -1;
   DWORD written = 0;

@@ -13,6 +13,11 @@ inline constexpr Millis kCommandWait{100};
 inline constexpr Millis kSerialReplyWait{300};
 // Wait after the first open handshake's write over serial.
 inline constexpr Millis kHandshakeWait{100};
+// How long after a command gave up its reply is still expected: a late reply arriving in
+// this window is recognised and dropped; the next command waits for it at most this long.
+inline constexpr Millis kLateReplyWindow{1500};
+// Polling step while a command waits for an owed late reply on the serial line.
+inline constexpr Millis kSettlePoll{10};
 // Sleep at the end of each pass of the PIN-pad entry waits.
 inline constexpr Millis kEntryPassSleep{100};
 // Report waits of HID reads: commands and polling loops, picture and sign-format reads.

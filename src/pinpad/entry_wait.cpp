@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "link/reply_ownership.h"
+
 namespace vantorel::pinpad {
 namespace {
 
@@ -39,13 +41,24 @@ bool StillWaiting(WaitFlag flag, std::uint64_t entry) noexcept {
 
 }  // namespace
 
-EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag,
-                      EntryMessage& message) noexcept {
+Verdict JudgePinPadMessage(const void*, const std::uint8_t* message, int count) noexcept {
+  if (count > 10 && message[3] == kAck) return Verdict::kDone;
+  if (count > 6 && (message[3] == kNak || (message[3] == kAck && message[4] == kNak))) {
+    return Verdict::kRefused;
+  }
+  return Verdict::kKeepWaiting;  // nothing, a read error, a short or unrelated message
+}
+
+EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMessage& message,
+                      EntryJudge judge, const void* judgeContext) noexcept {
   EntryOutcome outcome;
   std::uint64_t entry = 0;
-  const std::uint8_t rc =
-      link::RunCommand(command, {link::Accept::Ack, link::Millis{0}},
-                       [&](const std::uint8_t*, int) { entry = BeginWait(flag); });
+  link::LoopListener listener;
+  const std::uint8_t rc = link::RunCommand(command, {link::Accept::Ack, link::Millis{0}, true},
+                                           [&](const std::uint8_t*, int) {
+                                             entry = BeginWait(flag);
+                                             listener.Begin();
+                                           });
   if (rc != 1) {
     outcome.code = rc;
     return outcome;
@@ -59,14 +72,18 @@ EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag,
       if (!StillWaiting(flag, entry)) return;
       message.fill(0);
       const int r = link::ReadMessage(message.data(), message.size(), link::kHidReplyTimeoutMs);
-      if (r > 10 && message[3] == kAck) {
-        outcome.kind = EntryOutcome::Kind::kMessage;
-        outcome.length = r;
-      } else if (r > 6 && (message[3] == kNak || (message[3] == kAck && message[4] == kNak))) {
-        outcome.kind = EntryOutcome::Kind::kRefused;
-        outcome.code = link::MapReplyStatus(message.data());
-      } else {
-        return;  // nothing, a read error, a short or unrelated message
+      if (r <= 0) return;
+      switch (judge(judgeContext, message.data(), r)) {
+        case Verdict::kDone:
+          outcome.kind = EntryOutcome::Kind::kMessage;
+          outcome.length = r;
+          break;
+        case Verdict::kRefused:
+          outcome.kind = EntryOutcome::Kind::kRefused;
+          outcome.code = link::MapReplyStatus(message.data());
+          break;
+        case Verdict::kKeepWaiting:
+          return;
       }
       FlagOf(flag) = 0;
       done = true;

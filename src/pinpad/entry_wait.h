@@ -29,12 +29,23 @@ struct EntryOutcome {
   int length = 0;         // kMessage: bytes of the message (more than 10)
 };
 
+// What one message read during the wait means.
+enum class Verdict { kKeepWaiting, kDone, kRefused };
+using EntryJudge = Verdict (*)(const void* context, const std::uint8_t* message, int count);
+
+// The PIN-pad entries' rule: more than 10 bytes with ACK is the answer; more than 6 with NAK,
+// or with ACK followed by 0x15, a refusal; anything else is ignored.
+Verdict JudgePinPadMessage(const void* context, const std::uint8_t* message, int count) noexcept;
+
 // Sends `command` (no 100 ms wait: the entry's own exchange, but holding the link so that
 // neither a polling loop nor another command's exchange interleaves with it). When the
-// terminal acknowledges, starts the wait while the link is still held and runs passes:
-// read (only while no command wants the link and this wait is still the current one),
-// judge, sleep kEntryPassSleep, look at the flag.
-EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag,
-                      EntryMessage& message) noexcept;
+// terminal acknowledges, starts the wait while the link is still held (its flag raised, the
+// other kind's flag cleared, this wait made the current one) and runs passes: read (only
+// while no command wants the link and this wait is still the current one), judge, sleep
+// kEntryPassSleep, look at the flag. A refusal's code is MapReplyStatus of the message.
+// Manual card entry uses the same wait with a judge of its own.
+EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMessage& message,
+                      EntryJudge judge = JudgePinPadMessage,
+                      const void* judgeContext = nullptr) noexcept;
 
 }  // namespace vantorel::pinpad

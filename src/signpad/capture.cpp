@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "link/command.h"
+#include "link/reply_ownership.h"
 #include "signpad/point_decoder.h"
 #include "signpad/signpad_link.h"
 #include "vantorel.h"
@@ -80,14 +81,21 @@ class ReceiveLoop {
     return link::State().captureActive.load() != 0 && captureGeneration.load() == generation_;
   }
 
-  // One read with the link held; false when a command holds or wants the link. A read
-  // that found nothing, or a link busy with a command, is followed by a short yield, so
-  // that a dead device or a long command never turns the loop into a busy spin.
+  // One read with the link held; false when a command holds or wants the link, or the
+  // capture ended (checked with the link held: a new start takes the link to begin, so its
+  // pen data is never read here). A read that found nothing, or a link busy with a command,
+  // is followed by a short yield, so that a dead device or a long command never turns the
+  // loop into a busy spin.
   template <class Read>
   bool ReadOnce(Read&& read) {
-    if (link::WithIdleLink(read)) return true;
-    link::YieldBriefly();
-    return false;
+    bool didRead = false;
+    const bool idle = link::WithIdleLink([&] {
+      if (!Capturing()) return;
+      read();
+      didRead = true;
+    });
+    if (!idle) link::YieldBriefly();
+    return didRead;
   }
 
   void SerialTurn() {
@@ -233,9 +241,12 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
   // A capture running on another thread ends with this start, whatever its answer.
   const unsigned generation = captureGeneration.fetch_add(1) + 1;
   state.captureActive = 0;
-  const std::uint8_t rc =
-      link::RunCommand(command, {link::Accept::Ack, link::Millis{0}},
-                       [&](const std::uint8_t*, int) { state.captureActive = 1; });
+  link::LoopListener listener;
+  const std::uint8_t rc = link::RunCommand(command, {link::Accept::Ack, link::Millis{0}, true},
+                                           [&](const std::uint8_t*, int) {
+                                             state.captureActive = 1;
+                                             listener.Begin();
+                                           });
   if (rc != VANTOREL_SUCCESS) {
     state.captureActive = 0;
     return rc;

@@ -50,6 +50,7 @@ std::uint8_t ReadIntoCallerBuffer(const link::CommandBytes& command, std::uint8_
   link::ExchangeOptions options;
   options.serialLimit = bufferSize;
   options.hidTimeoutMs = link::kHidLongReplyTimeoutMs;
+  options.carve = false;  // the reply may come in the long layout
   const int received = link::ExchangeCommand(command, buffer, bufferSize, options);
   const auto n = static_cast<std::size_t>(received);
 

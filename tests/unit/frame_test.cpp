@@ -76,5 +76,47 @@ TEST(MapReplyStatus, Table) {
   }
 }
 
+// Carving a reply: the first complete short frame with matching check bytes and ETX.
+TEST(FindFrame, FindsTheFirstCompleteVerifiedFrame) {
+  const std::vector<std::uint8_t> version = Framed({0x06, 'V', 'T'});  // 9 bytes
+  const std::vector<std::uint8_t> ack = Framed({0x06});                // 7 bytes
+  auto join = [](std::initializer_list<std::vector<std::uint8_t>> parts) {
+    std::vector<std::uint8_t> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  };
+  std::vector<std::uint8_t> badXor = ack;
+  badXor[4] ^= 0xFF;
+  std::vector<std::uint8_t> noEtx = ack;
+  noEtx[6] = 0x00;
+  struct Case {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    bool found;
+    std::size_t offset, length;
+  };
+  const Case cases[] = {
+      {"alone", version, true, 0, 9},
+      {"two glued: the first", join({version, ack}), true, 0, 9},
+      {"behind pen bytes", join({{0x9C, 0x2B, 0x45}, ack}), true, 3, 7},
+      {"STX in noise before it", join({{0x02, 0x40, 0x00}, ack}), true, 3, 7},
+      {"bad check bytes", badXor, false, 0, 0},
+      {"bad check bytes, then a good frame", join({badXor, version}), true, 7, 9},
+      {"no ETX", noEtx, false, 0, 0},
+      {"cut short", std::vector<std::uint8_t>(version.begin(), version.end() - 1), false, 0, 0},
+      {"length past the end", {0x02, 0xFF, 0xFF, 0x00, 0x00, 0x03}, false, 0, 0},
+      {"empty frame", {0x02, 0x00, 0x00, 0x00, 0x00, 0x03}, true, 0, 6},
+      {"nothing", {}, false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    FrameSpan span;
+    EXPECT_EQ(FindFrame(c.bytes.data(), c.bytes.size(), span), c.found) << c.what;
+    if (c.found) {
+      EXPECT_EQ(span.offset, c.offset) << c.what;
+      EXPECT_EQ(span.length, c.length) << c.what;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantorel::link

@@ -174,5 +174,32 @@ TEST_F(HidDeviceTest, ReportsWaitingAtAReopenGoToTheNextPollingReadNotTheReply) 
   EXPECT_EQ(device.ReadReply(message, sizeof message, 10, true), 0) << "a close forgets them";
 }
 
+// Kept reports are sorted message by message: a message spans reports while the
+// continuation bit is set, and what stays keeps its order and its report boundaries.
+TEST_F(HidDeviceTest, FilterKeptDecidesPerMessageAndKeepsTheOrder) {
+  backend.input = {{0x81, 0xA1}, {0x01, 0xA2}, {0x01, 0xB1}, {0x82, 0xC1, 0xC2}, {0x01, 0xC3}};
+  ASSERT_EQ(device.Open(0x1234, 0x5678), 1);  // all five move to the kept queue
+  std::vector<Bytes> seen;
+  device.FilterKept(
+      [](void* context, const std::uint8_t* message, std::size_t length) {
+        static_cast<std::vector<Bytes>*>(context)->emplace_back(message, message + length);
+        return message[0] != 0xB1;  // drop the middle message
+      },
+      &seen);
+  EXPECT_EQ(seen, (std::vector<Bytes>{{0xA1, 0xA2}, {0xB1}, {0xC1, 0xC2, 0xC3}}));
+  const Bytes appended(70, 0xD0);  // two reports when kept again
+  device.AppendKept(appended.data(), appended.size());
+  std::uint8_t message[512] = {};
+  ASSERT_EQ(device.ReadReply(message, sizeof message, 10, true), 2);
+  EXPECT_EQ(Bytes(message, message + 2), (Bytes{0xA1, 0xA2}));
+  ASSERT_EQ(device.ReadReply(message, sizeof message, 10, true), 3);
+  EXPECT_EQ(Bytes(message, message + 3), (Bytes{0xC1, 0xC2, 0xC3}));
+  ASSERT_EQ(device.ReadReply(message, sizeof message, 10, true), 70);
+  EXPECT_EQ(Bytes(message, message + 70), appended);
+  device.AppendKept(appended.data(), appended.size());
+  device.ForgetKept();
+  EXPECT_EQ(device.ReadReply(message, sizeof message, 10, true), 0);
+}
+
 }  // namespace
 }  // namespace vantorel::link
