@@ -192,12 +192,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
   }
 
-  const Bytes reply = JoinedReply(start, kMessage);
+  // Bytes behind the start's reply frame are the wait's to read first.
+  Bytes tail;
+  const Bytes reply = Carved(JoinedReply(start, kMessage), &tail);
+  std::vector<Bytes> waited = messages;
+  if (!tail.empty()) waited.insert(waited.begin(), tail);
   if (!(reply.size() > 3 && reply[3] == kAck)) {
     FUZZ_CHECK(rc == StatusOf(reply));
     FUZZ_CHECK(length == kLengthSentinel && result.UntouchedFrom(0));
   } else {
-    const Expected e = Wait(entry, endsOnAck, messages);
+    const Expected e = Wait(entry, endsOnAck, waited);
     switch (e.end) {
       case Expected::End::kMessage:
         FUZZ_CHECK(rc == 1);

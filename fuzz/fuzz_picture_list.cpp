@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int i = 0; i < 4 && !in.Empty(); ++i) {
     const Bytes message = in.Message(kReplyArea + 100);
     terminal.script = {message};
-    const Bytes r = JoinedReply(message, kReplyArea);
+    ForgetInput();
+    const Bytes r = Carved(JoinedReply(message, kReplyArea));
 
     CallerBuffer buffer(510);
     int count = -12345;

@@ -1,4 +1,5 @@
-// Reply judging and the getters that copy reply data out: every export shape that reads a
+// Reply judging (the reply carved out of what arrived by its frame) and the getters that
+// copy reply data out: every export shape that reads a
 // reply (data, one byte, block, counted block, eight bytes, a number, a key name, set-only
 // acknowledgements, and the sign-format and picture reads straight into the caller's
 // buffer), driven end to end through the HID seam with the fuzzer's bytes as the terminal's
@@ -227,8 +228,11 @@ void RunOne(Input& in, FakeTerminal& terminal) {
     }
     limit = bufferSize;
   }
-  const Bytes r = JoinedReply(message, limit);
+  // Sign-format and picture reads may come in the long layout and are judged whole.
+  const Bytes r =
+      readsIntoBuffer ? JoinedReply(message, limit) : Carved(JoinedReply(message, limit));
   terminal.script = {message};
+  ForgetInput();
 
   switch (which % 24) {
     case 0:

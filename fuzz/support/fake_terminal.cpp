@@ -5,6 +5,7 @@
 
 #include "link/hid_device.h"
 #include "link/link_state.h"
+#include "link/reply_ownership.h"
 
 namespace vantorel::fuzz {
 
@@ -30,6 +31,29 @@ Bytes JoinedReply(const Bytes& message, std::size_t maxLength) {
                   message.begin() + static_cast<std::ptrdiff_t>(at + n));
   }
   return joined;
+}
+
+Bytes Carved(const Bytes& collected, Bytes* after) {
+  if (after != nullptr) after->clear();
+  const std::size_t count = collected.size();
+  for (std::size_t start = 0; start + 6 <= count; ++start) {
+    if (collected[start] != 0x02) continue;
+    const std::size_t n = collected[start + 1] | std::size_t{collected[start + 2]} << 8;
+    if (start + 6 + n > count) continue;
+    std::uint8_t x = 0;
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      x ^= collected[start + 3 + i];
+      sum = static_cast<std::uint8_t>(sum + collected[start + 3 + i]);
+    }
+    const std::size_t end = start + 3 + n;
+    if (collected[end] != x || collected[end + 1] != sum || collected[end + 2] != 0x03) continue;
+    if (after != nullptr)
+      after->assign(collected.begin() + static_cast<long>(end + 3), collected.end());
+    return Bytes(collected.begin() + static_cast<long>(start),
+                 collected.begin() + static_cast<long>(end + 3));
+  }
+  return collected;
 }
 
 bool FakeTerminal::Open(int, int) {
@@ -90,6 +114,11 @@ void EndModes() {
   state.encryptedEntryActive = 0;
 }
 
+void ForgetInput() {
+  std::lock_guard<std::mutex> lock(link::LinkLock());
+  link::ResetInput();
+}
+
 void OpenFakeLink(FakeTerminal& terminal) {
   link::TheHidDevice().UseBackend(&terminal);
   link::LinkState& state = link::State();
@@ -99,6 +128,7 @@ void OpenFakeLink(FakeTerminal& terminal) {
   state.hidProductId = 0x3910;
   state.linkIsHid = 1;
   state.linkOpen = 1;
+  ForgetInput();
 }
 
 }  // namespace vantorel::fuzz

@@ -31,6 +31,12 @@ std::vector<Bytes> SplitIntoReports(const Bytes& message);
 // else arrives: every report that still fits is appended, one that does not is dropped.
 Bytes JoinedReply(const Bytes& message, std::size_t maxLength);
 
+// A command's reply as the library judges it: the first complete frame in what the read
+// collected (STX, a length that fits, matching XOR and sum, ETX), or all of it when there is
+// none. `after` receives the bytes behind a frame found (an entry or a capture hands them to
+// its loop).
+Bytes Carved(const Bytes& collected, Bytes* after = nullptr);
+
 class FakeTerminal : public link::HidBackend {
  public:
   std::deque<Bytes> script;
@@ -51,9 +57,14 @@ class FakeTerminal : public link::HidBackend {
   bool silentRead_ = false;
 };
 
-// Points the library's connection at `terminal`: open, over HID, no mode running.
+// Points the library's connection at `terminal`: open, over HID, no mode running, nothing
+// owed or kept from earlier input (as after an open).
 void OpenFakeLink(FakeTerminal& terminal);
 // Clears every mode flag, as Brixa_Close does first (the connection stays open).
 void EndModes();
+// Forgets input ownership: no late reply owed, nothing kept. Before each command of a target
+// that runs several, so that a reply missing from one (which may still come, for a while)
+// does not make the next wait for it.
+void ForgetInput();
 
 }  // namespace vantorel::fuzz
