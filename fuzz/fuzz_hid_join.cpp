@@ -11,6 +11,9 @@
 // - reports waiting when the device is opened again (up to 64, empty ones skipped) are kept
 //   and handed to the next polling read first, never to a command's reply; a close forgets
 //   them.
+// - bytes handed to the kept queue go out as the device would send them, up to 64 reports;
+//   sorting the kept reports offers them message by message, joined, and keeps exactly the
+//   messages the decision keeps.
 // And whatever the reports say, no read writes past maxLength.
 #include <array>
 #include <cstring>
@@ -80,6 +83,38 @@ class Model {
     }
     queue.clear();
     open_ = true;
+  }
+  // A message put behind the kept reports, split as the device sends it, cut when full.
+  void Append(const Bytes& message) {
+    for (std::size_t at = 0; at < message.size() && kept_.size() < kKeptLimit; at += 63) {
+      const std::size_t n = std::min<std::size_t>(63, message.size() - at);
+      Chunk chunk{};
+      chunk[0] = static_cast<std::uint8_t>(at + n < message.size() ? 0x80 | n : n);
+      Copy(chunk.data() + 1, message.data() + at, n);
+      kept_.push_back(chunk);
+    }
+  }
+  // The kept reports message by message (up to a report without the continuation bit, or
+  // the last one); `keep(i, joined)` decides for the i-th.
+  template <class Keep>
+  void Filter(Keep&& keep) {
+    std::deque<Chunk> stays;
+    std::size_t index = 0;
+    while (!kept_.empty()) {
+      std::deque<Chunk> run;
+      do {
+        run.push_back(kept_.front());
+        kept_.pop_front();
+      } while ((run.back()[0] & 0x80) != 0 && !kept_.empty());
+      Bytes joined;
+      for (const Chunk& c : run) {
+        const std::size_t n = c[0] & 0x7F;
+        if (n <= 63)
+          joined.insert(joined.end(), c.begin() + 1, c.begin() + 1 + static_cast<long>(n));
+      }
+      if (keep(index++, joined)) stays.insert(stays.end(), run.begin(), run.end());
+    }
+    kept_ = stays;
   }
   void Close() {
     kept_.clear();
@@ -168,7 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   device.UseBackend(&backend);
   Input in(data, size);
   for (int step = 0; step < 200 && !in.Empty(); ++step) {
-    switch (in.Byte() % 6) {
+    switch (in.Byte() % 8) {
       case 0: {  // a report arrives
         const Arrival a = ReadArrival(in);
         backend.queue.push_back(a);
@@ -204,10 +239,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckRead(reply, got, model.Read(reply.size(), false));
         break;
       }
-      default:
+      case 5:
         device.Close();
         model.Close();
         break;
+      case 6: {  // bytes around a command's reply, handed to a listening loop
+        const Bytes message = in.Take(in.Word() % 600);
+        device.AppendKept(message.data(), message.size());
+        model.Append(message);
+        break;
+      }
+      default: {  // the kept reports sorted message by message
+        struct Sorting {
+          std::uint8_t decisions;
+          std::vector<Bytes> offered;
+        } sorting{in.Byte(), {}};
+        device.FilterKept(
+            [](void* context, const std::uint8_t* message, std::size_t length) {
+              auto& s = *static_cast<Sorting*>(context);
+              s.offered.emplace_back(message, message + length);
+              return ((s.decisions >> (s.offered.size() % 8)) & 1) != 0;
+            },
+            &sorting);
+        std::vector<Bytes> expected;
+        model.Filter([&](std::size_t i, const Bytes& joined) {
+          expected.push_back(joined);
+          return ((sorting.decisions >> ((i + 1) % 8)) & 1) != 0;
+        });
+        FUZZ_CHECK(sorting.offered == expected);
+        break;
+      }
     }
   }
   device.UseBackend(nullptr);

@@ -95,7 +95,11 @@ def hid_join():
           OPEN + arrive(0x81, b"\xAA") + arrive(0x01, b"\xBB") + stage(0x02, b"\x06\x07")
           + bytes([4]) + word(len(frame)) + frame + word(512) + read(1, 512) + read(1, 512),
           OPEN + arrive(0x01, b"\xCC") + OPEN + CLOSE + OPEN + read(1, 512),
-          OPEN + b"".join(arrive(0xBF, bytes(63)) for _ in range(9)) + arrive(0x10, bytes(16)) + read(0, 512))
+          OPEN + b"".join(arrive(0xBF, bytes(63)) for _ in range(9)) + arrive(0x10, bytes(16)) + read(0, 512),
+          # Bytes behind a reply handed to the loop, then sorted: keep the first, drop the second.
+          OPEN + bytes([6]) + word(70) + bytes(range(70)) + bytes([6]) + word(3) + b"\x02\x01\x00"
+          + bytes([7, 0b010]) + read(1, 512) + read(1, 512),
+          OPEN + arrive(0x81, b"\xAA") + arrive(0x01, b"\xBB") + OPEN + bytes([7, 0xFF]) + read(1, 512))
 
 
 def point_decoder():
@@ -189,7 +193,17 @@ def rsa_block():
           seed(1, 0, 1, 4, 0, b"", bytes([1]) + bytes(130)))
 
 
+def find_frame():
+    version = bytes([0x78, 0x46, 0x01])
+    write("find_frame",
+          bytes([0]) + version,                                   # a frame alone
+          bytes([3]) + b"\x9c\x2b\x45" + version,                 # behind a pen packet's bytes
+          bytes([4]) + b"\x02\x05\x00\x06" + b"\x06V1.10",         # behind a cut frame's start
+          bytes([0]),                                             # empty content
+          reply(b"abc") + reply(b"def"))                           # two frames as they stand
+
+
 if __name__ == "__main__":
-    for make in (reply_getters, hid_join, point_decoder, capture, card_data, entry_answers,
+    for make in (reply_getters, find_frame, hid_join, point_decoder, capture, card_data, entry_answers,
                  picture_list, rsa_block):
         make()
