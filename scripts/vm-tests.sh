@@ -143,7 +143,7 @@ build_in() { # DIR [CMAKE-ARGS...]
   local dir=$1
   shift
   cmake "$@" >>"$work/build.log" 2>&1 &&
-    cmake --build "$dir" -j"$jobs" --target vm_tests vm-exit >>"$work/build.log" 2>&1
+    cmake --build "$dir" -j"$jobs" --target vm_tests vm-exit vm-vterm >>"$work/build.log" 2>&1
 }
 : >"$work/build.log"
 bdir=${VANTOREL_VM_BUILD:-}
@@ -175,6 +175,7 @@ mkdir -p "$ird"/{bin,dev,proc,sys,tmp,lib/modules}
 cp /bin/busybox "$ird/bin/busybox"
 strip -o "$ird/bin/vm_tests" "$guest/vm_tests"
 cp "$guest/vm-exit" "$ird/bin/vm-exit"
+strip -o "$ird/bin/vantorel-vterm" "$guest/vm-vterm"
 cp "$root/tests/vm/guest-init.sh" "$ird/init"
 chmod 755 "$ird/init"
 for f in "${order[@]}"; do

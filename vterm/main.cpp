@@ -1,49 +1,142 @@
-// vantorel-vterm: the virtual terminal on a pseudo-terminal. Prints the device path on
-// the first line of standard output, then takes console commands on standard input.
+// vantorel-vterm: the whole virtual terminal (device, signature pad, card reader, PIN pad)
+// on a pseudo-terminal, or with --uhid as a USB HID device of the running kernel. Prints the
+// device path on the first line of standard output, then runs the script given with
+// --script and takes console commands on standard input (docs/vterm.md).
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "vterm/console.h"
 #include "vterm/device.h"
+#include "vterm/modules.h"
 #include "vterm/pty_front_end.h"
+#include "vterm/signpad.h"
 #include "vterm/terminal.h"
+#include "vterm/uhid_front_end.h"
 
-int main(int argc, char** argv) {
-  CLI::App app{"Virtual payment terminal on a pseudo-terminal"};
+namespace {
+
+constexpr char kUhidPath[] = "/dev/uhid";
+
+struct Options {
   std::string link;
   std::string serial;
   bool noStdin = false;
-  app.add_option("--link", link, "Also make this symbolic link to the device");
-  app.add_option("--serial", serial, "Serial number to start with (8 characters)")
+  bool uhid = false;
+  std::string script;
+};
+
+void AddOptions(CLI::App& app, Options& o) {
+  auto* link = app.add_option("--link", o.link, "Also make this symbolic link to the device");
+  app.add_option("--serial", o.serial, "Serial number to start with (8 characters)")
       ->check([](const std::string& s) {
         return s.size() == 8 ? std::string() : std::string("must be 8 characters");
       });
-  app.add_flag("--no-stdin", noStdin, "Ignore standard input; run until SIGINT/SIGTERM");
-  CLI11_PARSE(app, argc, argv);
+  app.add_flag("--no-stdin", o.noStdin, "Ignore standard input; run until SIGINT/SIGTERM");
+  app.add_flag("--uhid", o.uhid,
+               "Be a USB HID device of this machine (through /dev/uhid) instead of a "
+               "pseudo-terminal")
+      ->excludes(link);
+  app.add_option("--script", o.script,
+                 "Run the console commands in this file first (docs/vterm.md); a failing "
+                 "line, or a wait that runs out, ends the program with status 1");
+}
 
-  try {
-    vterm::Terminal terminal;
-    if (!serial.empty()) terminal.Device().SetSerialNumber(serial);
-    vterm::PtyFrontEnd pty(terminal);
-    if (!link.empty()) {
+// Why /dev/uhid cannot be used, in one line with the fix; empty when it can.
+std::string UhidProblem() {
+  const int fd = ::open(kUhidPath, O_RDWR | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    return {};
+  }
+  const int e = errno;
+  if (e == ENOENT || e == ENODEV || e == ENXIO) {
+    return std::string(kUhidPath) + " is missing: load the kernel module with `sudo modprobe uhid`";
+  }
+  if (e == EACCES || e == EPERM) {
+    return std::string("no write access to ") + kUhidPath +
+           ": run as root, or give your group access (e.g. a udev rule KERNEL==\"uhid\", "
+           "GROUP=\"plugdev\", MODE=\"0660\")";
+  }
+  return std::string("cannot open ") + kUhidPath + ": " + std::strerror(e);
+}
+
+bool ReadScript(const std::string& path, std::vector<std::string>& lines) {
+  std::ifstream in(path);
+  if (!in) return false;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return true;
+}
+
+int Run(const Options& o) {
+  std::vector<std::string> script;
+  if (!o.script.empty() && !ReadScript(o.script, script)) {
+    std::cerr << "vantorel-vterm: cannot read the script " << o.script << "\n";
+    return 1;
+  }
+  if (o.uhid) {
+    if (std::string problem = UhidProblem(); !problem.empty()) {
+      std::cerr << "vantorel-vterm: " << problem << "\n";
+      return 2;
+    }
+  }
+
+  vterm::Terminal terminal;
+  vterm::InstallAllModules(terminal);
+  if (!o.serial.empty()) terminal.Device().SetSerialNumber(o.serial);
+  // A script that is only comments still needs something to wait for.
+  if (script.empty() && !o.script.empty()) script.push_back("# empty");
+
+  std::unique_ptr<vterm::PtyFrontEnd> pty;
+  std::unique_ptr<vterm::UhidFrontEnd> uhid;
+  if (o.uhid) {
+    terminal.Get<vterm::SignpadModule>().SetHidLink(true);
+    uhid = std::make_unique<vterm::UhidFrontEnd>(terminal);
+    std::cout << uhid->NodePath() << std::endl;
+  } else {
+    pty = std::make_unique<vterm::PtyFrontEnd>(terminal);
+    if (!o.link.empty()) {
       std::error_code ec;
-      std::filesystem::remove(link, ec);
-      std::filesystem::create_symlink(pty.Path(), link, ec);
+      std::filesystem::remove(o.link, ec);
+      std::filesystem::create_symlink(pty->Path(), o.link, ec);
       if (ec) {
-        std::cerr << "vantorel-vterm: cannot create " << link << ": " << ec.message() << "\n";
+        std::cerr << "vantorel-vterm: cannot create " << o.link << ": " << ec.message() << "\n";
         return 1;
       }
     }
-    std::cout << pty.Path() << std::endl;
-    vterm::Console console(terminal);
-    const int rc = vterm::RunConsole(console, !noStdin);
-    if (!link.empty()) {
-      std::error_code ec;
-      std::filesystem::remove(link, ec);
-    }
-    return rc;
+    std::cout << pty->Path() << std::endl;
+  }
+
+  vterm::Console console(terminal);
+  const int rc = vterm::RunConsole(console, !o.noStdin, o.script, script);
+  if (!o.link.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(o.link, ec);
+  }
+  return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Virtual payment terminal (device, signature pad, card reader, PIN pad) on a "
+      "pseudo-terminal or as a USB HID device"};
+  Options options;
+  AddOptions(app, options);
+  CLI11_PARSE(app, argc, argv);
+  try {
+    return Run(options);
   } catch (const std::exception& e) {
     std::cerr << "vantorel-vterm: " << e.what() << "\n";
     return 1;

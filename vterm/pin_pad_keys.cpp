@@ -3,7 +3,9 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 
+#include <cstdio>
 #include <memory>
 #include <stdexcept>
 
@@ -71,6 +73,23 @@ RsaKeyPair GenerateRsaKeyPair(int bits) {
   pair.modulus = ToBytes(n.get());
   pair.publicExponent = ToBytes(e.get());
   return pair;
+}
+
+bool ReadPublicKeyPem(const std::string& path, Bytes& modulus, Bytes& exponent) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), &std::fclose);
+  if (!file) return false;
+  // No pass phrase: an encrypted key is refused rather than asked for on the terminal.
+  pem_password_cb* noPassword = [](char*, int, int, void*) { return 0; };
+  std::unique_ptr<EVP_PKEY, PkeyFree> key(
+      PEM_read_PUBKEY(file.get(), nullptr, noPassword, nullptr));
+  if (!key) {
+    std::rewind(file.get());
+    key.reset(PEM_read_PrivateKey(file.get(), nullptr, noPassword, nullptr));
+  }
+  if (!key || EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) return false;
+  modulus = ToBytes(Param(key.get(), OSSL_PKEY_PARAM_RSA_N).get());
+  exponent = ToBytes(Param(key.get(), OSSL_PKEY_PARAM_RSA_E).get());
+  return true;
 }
 
 void UsePublicKey(Terminal& terminal, const RsaKeyPair& pair) {

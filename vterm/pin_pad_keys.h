@@ -22,6 +22,10 @@ struct RsaKeyPair {
 // and throw std::invalid_argument, as does a failure of OpenSSL.
 RsaKeyPair GenerateRsaKeyPair(int bits);
 
+// Reads an RSA public key (or the public half of a private key) from a PEM file into
+// big-endian numbers; false when the file holds none.
+bool ReadPublicKeyPem(const std::string& path, Bytes& modulus, Bytes& exponent);
+
 // Installs the pair's public half into the terminal's PIN pad.
 void UsePublicKey(Terminal& terminal, const RsaKeyPair& pair);
 

@@ -378,6 +378,18 @@ void Terminal::ClearFrames() {
   frames_.clear();
 }
 
+std::optional<ReceivedFrame> Terminal::NextFrame(std::uint64_t afterSeq,
+                                                 std::chrono::milliseconds timeout) const {
+  auto lock = Lock();
+  // Frames are recorded in sequence order.
+  auto after = [&] {
+    return std::upper_bound(frames_.begin(), frames_.end(), afterSeq,
+                            [](std::uint64_t seq, const ReceivedFrame& f) { return seq < f.seq; });
+  };
+  if (!recordCv_.wait_for(lock, timeout, [&] { return after() != frames_.end(); })) return {};
+  return *after();
+}
+
 bool Terminal::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const {
   auto lock = Lock();
   return recordCv_.wait_for(lock, timeout, [&] { return frames_.size() >= count; });

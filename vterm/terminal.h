@@ -232,6 +232,10 @@ class Terminal {
   void ClearFrames();
   // True once at least `count` frames are recorded (since the last ClearFrames).
   bool WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const;
+  // The first recorded frame with a sequence number above `afterSeq`, waiting up to
+  // `timeout` for one to arrive; none when the time runs out (or it was cleared away).
+  std::optional<ReceivedFrame> NextFrame(std::uint64_t afterSeq,
+                                         std::chrono::milliseconds timeout) const;
   std::vector<SentMessage> Sent() const;
   void ClearSent();
   bool WaitForSent(std::size_t count, std::chrono::milliseconds timeout) const;
