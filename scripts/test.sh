@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The whole test run on a fresh machine: installs what is missing, builds from scratch
-# (warnings are errors here), runs the suite, runs it again under ASan+UBSan, runs the
-# concurrency tests under TSan, then the API reference check, the install-and-use check,
-# the Windows DLL under wine, the HID tests in a VM and the browser view in a headless
-# Chromium where those scripts exist.
+# (warnings are errors here), runs the suite, runs it again under ASan+UBSan, fuzzes every
+# parser of terminal bytes for a bounded time, runs the concurrency tests under TSan, then
+# the API reference check, the install-and-use check, the Windows DLL under wine, the HID
+# tests in a VM and the browser view in a headless Chromium where those scripts exist.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -59,6 +59,19 @@ if build asan all -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 stage asan $((jobs * 3))
 else
   failed=$((failed + 1)); failures+=("asan build")
+fi
+
+echo "== fuzzing under ASan+UBSan (clang, libFuzzer)"
+# Each target of fuzz/ runs for a bounded time from its seed corpus (VANTOREL_FUZZ_SECONDS
+# each, two at a time); a crash or a broken property fails its test.
+if build fuzz all -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_C_COMPILER=clang -DVANTOREL_SANITIZE=address,undefined -DVANTOREL_FUZZ=ON \
+  -DVANTOREL_VTERM=OFF -DVANTOREL_TOOLS=OFF -DVANTOREL_TESTS=OFF -DVANTOREL_BENCH=OFF \
+  -DVANTOREL_FUZZ_SECONDS=20; then
+  UBSAN_OPTIONS=print_stacktrace=1 stage fuzz "$jobs" -L fuzz
+  grep -hE '^fuzz_[a-z_]+: .* executions' "$root/build/fuzz/Testing/Temporary/LastTest.log" || true
+else
+  failed=$((failed + 1)); failures+=("fuzz build")
 fi
 
 echo "== concurrency tests with TSan (clang)"

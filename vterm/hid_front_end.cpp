@@ -21,7 +21,7 @@ std::vector<Report> SplitIntoReports(std::span<const std::uint8_t> message) {
 
 HidFrontEnd::HidFrontEnd(Terminal& terminal, int vendorId, int productId)
     : terminal_(terminal), vendorId_(vendorId), productId_(productId) {
-  terminal_.SetSink([this](const Bytes& message) { OnMessage(message); });
+  terminal_.SetPieceSink([this](const Bytes& message, bool more) { OnMessage(message, more); });
   listenerId_ = terminal_.AddRestartListener([this](int durationMs) {
     std::lock_guard lock(mutex_);
     offBusUntil_ = Clock::now() + std::chrono::milliseconds(durationMs);
@@ -107,7 +107,7 @@ int HidFrontEnd::ReadReport(std::uint8_t* report, std::size_t capacity, int time
   return static_cast<int>(kReportLength);
 }
 
-void HidFrontEnd::OnMessage(const Bytes& message) {
+void HidFrontEnd::OnMessage(const Bytes& message, bool more) {
   std::lock_guard lock(mutex_);
   std::vector<Report> reports;
   if (replaceNext_) {
@@ -116,6 +116,8 @@ void HidFrontEnd::OnMessage(const Bytes& message) {
     replacement_.clear();
   } else {
     reports = SplitIntoReports(message);
+    // The rest of the message follows later: its host keeps reading.
+    if (more && !reports.empty()) reports.back()[1] |= 0x80;
   }
   // Off the bus or without an open handle, the reports have nowhere to go.
   const bool deliver = open_ && PresentLocked();

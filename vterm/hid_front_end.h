@@ -81,7 +81,7 @@ class HidFrontEnd : public vantorel::link::HidBackend {
   void ReplaceNextMessage(std::vector<Bytes> reports);
 
  private:
-  void OnMessage(const Bytes& message);
+  void OnMessage(const Bytes& message, bool more);
   void DropHandleLocked();
   bool PresentLocked() const;
   static Report Pad(std::span<const std::uint8_t> bytes);

@@ -113,6 +113,13 @@ void Terminal::RegisterFunction(std::uint8_t cls, std::uint8_t fn, Handler handl
 void Terminal::SetSink(Sink sink) {
   auto lock = Lock();
   sink_ = std::move(sink);
+  pieceSink_ = nullptr;
+}
+
+void Terminal::SetPieceSink(PieceSink sink) {
+  auto lock = Lock();
+  pieceSink_ = std::move(sink);
+  sink_ = nullptr;
 }
 
 void Terminal::Receive(const std::uint8_t* bytes, std::size_t n) {
@@ -291,6 +298,15 @@ void Terminal::DispatchLocked(const ReceivedFrame& frame) {
     case Fault::kGarbage:
       wire = GarbageLocked(m.garbageLength);
       break;
+    case Fault::kSplit:
+      due += milliseconds(m.delayMs);
+      if (m.splitAt > 0 && m.splitAt < wire.size()) {
+        Bytes first(wire.begin(), wire.begin() + static_cast<std::ptrdiff_t>(m.splitAt));
+        wire.erase(wire.begin(), wire.begin() + static_cast<std::ptrdiff_t>(m.splitAt));
+        EmitLocked(std::move(first), Origin::kReply, frame.seq, due, true);
+        due += milliseconds(m.gapMs);
+      }
+      break;
     default:
       break;
   }
@@ -310,11 +326,11 @@ Bytes Terminal::GarbageLocked(std::size_t length) {
   return g;
 }
 
-void Terminal::EmitLocked(Bytes bytes, Origin origin, std::uint64_t frameSeq,
-                          Clock::time_point due) {
+void Terminal::EmitLocked(Bytes bytes, Origin origin, std::uint64_t frameSeq, Clock::time_point due,
+                          bool more) {
   if (bytes.empty()) return;
   if (!out_.empty()) due = std::max(due, out_.back().due);
-  Pending p{due, std::move(bytes), origin, frameSeq};
+  Pending p{due, std::move(bytes), origin, frameSeq, more};
   if (out_.empty() && due <= Clock::now()) {
     DeliverLocked(std::move(p));
     return;
@@ -337,7 +353,11 @@ void Terminal::DeliverLocked(Pending&& p) {
   for (const auto& [id, listeners] : trafficListeners_) {
     if (listeners.second) listeners.second(sent_.back());
   }
-  if (sink_) sink_(p.bytes);
+  if (pieceSink_) {
+    pieceSink_(p.bytes, p.more);
+  } else if (sink_) {
+    sink_(p.bytes);
+  }
 }
 
 void Terminal::TimerLoop() {
@@ -460,6 +480,13 @@ void Terminal::TruncateNext(int count, std::size_t keepBytes) {
 void Terminal::GarbleNext(int count, std::size_t length) {
   Misbehaviour m = Fault1(Fault::kGarbage, count);
   m.garbageLength = length;
+  Misbehave(m);
+}
+void Terminal::SplitNext(int count, std::size_t splitAt, int gapMs, int delayMs) {
+  Misbehaviour m = Fault1(Fault::kSplit, count);
+  m.splitAt = splitAt;
+  m.gapMs = gapMs;
+  m.delayMs = delayMs;
   Misbehave(m);
 }
 void Terminal::BehaveNormally() {

@@ -150,8 +150,11 @@ struct SentMessage {
 //             (also for a command that has no reply). Garbage never starts with STX, never
 //             has ACK at offset 3 and never carries a status the host knows at offset 4, so
 //             a host reads it as a failure without a status.
+//  kSplit   - carried out; the reply leaves in two pieces: the first `splitAt` bytes
+//             `delayMs` after the command arrived, the rest `delayMs` + `gapMs` after it. Over HID the first piece's reports all
+//             carry the continuation bit, so the host joins both into one reply.
 // `skip` matching commands pass normally first; with `only` set, just that command matches.
-enum class Fault { kNone, kRefuse, kSilent, kLate, kShort, kGarbage };
+enum class Fault { kNone, kRefuse, kSilent, kLate, kShort, kGarbage, kSplit };
 
 struct Misbehaviour {
   Fault fault = Fault::kNone;
@@ -162,6 +165,8 @@ struct Misbehaviour {
   int delayMs = 0;
   std::size_t keepBytes = 0;
   std::size_t garbageLength = 8;
+  std::size_t splitAt = 0;
+  int gapMs = 0;
 };
 
 class Terminal;
@@ -185,6 +190,9 @@ class Terminal {
   // Receive()'s thread or the terminal's timer thread: it must not block and must not call
   // back into the terminal.
   using Sink = std::function<void(const Bytes&)>;
+  // The same, told whether more of the message follows (a split reply, see kSplit): a
+  // front end that frames messages itself (HID reports) keeps them joined.
+  using PieceSink = std::function<void(const Bytes&, bool more)>;
   using RestartListener = std::function<void(int durationMs)>;
   // Observers of the traffic, told of each frame as it is recorded and of each message as
   // it leaves. Called with the lock held: like the sink, they must not block and must not
@@ -227,8 +235,9 @@ class Terminal {
   }
   DeviceModule& Device() const { return *device_; }
 
-  // One front end at a time; an empty sink drops the output.
+  // One front end at a time; an empty sink drops the output. Each replaces the other.
   void SetSink(Sink sink);
+  void SetPieceSink(PieceSink sink);
 
   // Recording.
   std::vector<ReceivedFrame> Frames() const;
@@ -254,6 +263,7 @@ class Terminal {
   void DelayNext(int count, int delayMs);
   void TruncateNext(int count, std::size_t keepBytes);
   void GarbleNext(int count, std::size_t length);
+  void SplitNext(int count, std::size_t splitAt, int gapMs, int delayMs = 0);
   void BehaveNormally();
   // Commands still to be affected by the misbehaviour in force.
   int MisbehaviourLeft() const;
@@ -287,6 +297,7 @@ class Terminal {
     Bytes bytes;
     Origin origin;
     std::uint64_t frameSeq;
+    bool more = false;  // the first piece of a split message
   };
   struct Task {
     Clock::time_point due;
@@ -298,7 +309,8 @@ class Terminal {
   void TakeFrameLocked(std::size_t length, bool longLayout, FrameError error,
                        std::size_t contentOffset, std::size_t contentLength);
   void DispatchLocked(const ReceivedFrame& frame);
-  void EmitLocked(Bytes bytes, Origin origin, std::uint64_t frameSeq, Clock::time_point due);
+  void EmitLocked(Bytes bytes, Origin origin, std::uint64_t frameSeq, Clock::time_point due,
+                  bool more = false);
   void DeliverLocked(Pending&& p);
   void RecordFrameLocked(ReceivedFrame frame);
   Bytes GarbageLocked(std::size_t length);
@@ -313,6 +325,7 @@ class Terminal {
   std::vector<std::unique_ptr<Module>> modules_;
   DeviceModule* device_ = nullptr;
   Sink sink_;
+  PieceSink pieceSink_;
 
   Bytes rx_;
   std::size_t awaitLong_ = 0;  // frame size rx_ must reach before parsing again (0: none)

@@ -35,6 +35,16 @@ unsigned char Session::Open() {
   return rc;
 }
 
+void Session::Reattach() {
+  if (serial()) {
+    pty_.reset();  // first: its destructor detaches the terminal's sink
+    pty_ = std::make_unique<vterm::PtyFrontEnd>(terminal_);
+    Brixa_MapPort(kPort, pty_->Path().c_str());
+  } else if (hid_) {
+    hid_->Plug();
+  }
+}
+
 Bytes Session::OnlyCommand() const {
   const auto commands = Commands();
   EXPECT_EQ(commands.size(), 1u);

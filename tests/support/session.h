@@ -46,6 +46,10 @@ class Session {
   // frames so that a test sees only its own commands.
   unsigned char Open();
 
+  // After the port hung up or the device left the bus: a new pseudo-terminal mapped to the
+  // same COM port, or the device back on the bus with the same ids.
+  void Reattach();
+
   // Content bytes of every valid frame received since the last Clear.
   std::vector<Bytes> Commands() const { return terminal_.Commands(); }
   // The only command received since the last Clear (fails the test otherwise).
@@ -65,6 +69,10 @@ class Session {
 // "Serial", "Hid" or "Uhid": test-name suffixes (the VM runs the tests named */Uhid*).
 std::string TransportLabel(Transport transport);
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info);
+// Prints a transport by its label in a test's parameters.
+inline void PrintTo(Transport transport, std::ostream* os) {
+  *os << TransportLabel(transport);
+}
 
 // Tests that run once over each transport: TEST_P(Suite, Name) with a `session` member.
 class TransportTest : public ::testing::TestWithParam<Transport> {

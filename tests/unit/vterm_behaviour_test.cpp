@@ -252,6 +252,28 @@ TEST(VtermMisbehaviour, LateReplyHoldsBackLaterOutput) {
   EXPECT_EQ(t.Sent()[1].origin, vterm::Origin::kPush);
 }
 
+TEST(VtermMisbehaviour, SplitReplyLeavesInTwoPiecesWithTheGapBetween) {
+  Terminal t;
+  Collector out(t);
+  t.SplitNext(1, 4, 150, 100);
+  const auto start = vterm::Clock::now();
+  Send(t, kVersion);
+  t.Push(Bytes{0x7A, 0x01, 0x02, 0x03});  // waits for the whole reply
+  ASSERT_TRUE(t.WaitForSent(3, 3s));
+  const auto m = out.timed();
+  ASSERT_EQ(m.size(), 3u);
+  const Bytes whole = Ack("VT 2.04");
+  EXPECT_EQ(m[0].bytes, Bytes(whole.begin(), whole.begin() + 4));
+  EXPECT_EQ(m[1].bytes, Bytes(whole.begin() + 4, whole.end()));
+  EXPECT_EQ(m[2].bytes, (Bytes{0x7A, 0x01, 0x02, 0x03}));
+  EXPECT_GE(m[0].at - start, 95ms);
+  // The pieces are scheduled from the command's arrival: the rest after delay + gap.
+  EXPECT_GE(m[1].at - start, 245ms);
+  EXPECT_GE(m[1].at - m[0].at, 50ms);
+  EXPECT_LE(m[1].at - m[0].at, 600ms);
+  EXPECT_EQ(t.MisbehaviourLeft(), 0);
+}
+
 TEST(VtermPush, ImmediateScheduledAndCancelled) {
   Terminal t;
   Collector out(t);

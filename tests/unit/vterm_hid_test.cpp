@@ -91,6 +91,26 @@ TEST(VtermHid, JoinsOutputReportsAndAnswersInInputReports) {
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reply.begin() + 2));
 }
 
+TEST(VtermHid, SplitReplyKeepsItsReportsJoined) {
+  Terminal t;
+  HidFrontEnd hid(t);
+  ASSERT_TRUE(hid.Open(vterm::kVendorId, vterm::kProductId));
+  t.SplitNext(1, 4, 100);
+  const Report query = OutputReport(0x09, kVersionQuery);
+  ASSERT_TRUE(hid.WriteReport(query.data(), query.size()));
+  Report first{};
+  ASSERT_EQ(hid.ReadReport(first.data(), first.size(), 500), 65);
+  EXPECT_EQ(first[1], 0x84) << "four bytes, and more to come";
+  Report second{};
+  EXPECT_EQ(hid.ReadReport(second.data(), second.size(), 30), 0) << "the gap";
+  ASSERT_EQ(hid.ReadReport(second.data(), second.size(), 500), 65);
+  const Bytes whole = vterm::AckFrame(Bytes{'V', 'T', ' ', '2', '.', '0', '4'});
+  EXPECT_EQ(second[1], whole.size() - 4);
+  Bytes joined(first.begin() + 2, first.begin() + 6);
+  joined.insert(joined.end(), second.begin() + 2, second.begin() + 2 + (second[1] & 0x7F));
+  EXPECT_EQ(joined, whole);
+}
+
 TEST(VtermHid, RefusesBadWritesAndDropsOverlongCounts) {
   Terminal t;
   HidFrontEnd hid(t);

@@ -1,0 +1,345 @@
+// Fault table, one ordinary command against a misbehaving terminal, over both transports:
+// the return code, what reached the caller, how long the call took, and that the next
+// command still gets its own reply once whatever the fault left over has arrived.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "fault_table_support.h"
+#include "link/link_state.h"
+#include "signpad_test_support.h"
+#include "vterm/signpad.h"
+
+// The table drives the virtual terminal's own front ends (split reports, unplugging);
+// the VM's kernel HID device has neither.
+#ifndef VANTOREL_TEST_UHID
+
+namespace {
+
+using namespace fault_table;
+using support::Transport;
+
+enum class Call { kData, kSet };  // Brixa_GetVersion, Brixa_ControlAudio
+
+struct Codes {
+  unsigned char serial;
+  unsigned char hid;
+};
+
+struct ReplyRow {
+  const char* name;
+  vterm::Misbehaviour fault;
+  Call call;
+  Codes rc;
+  Span time;
+  long settleMs;  // after the call's start, whatever the terminal still sends has left
+};
+
+vterm::Misbehaviour Fault(vterm::Fault kind) {
+  vterm::Misbehaviour m;
+  m.fault = kind;
+  return m;
+}
+vterm::Misbehaviour Short(std::size_t keep) {
+  auto m = Fault(vterm::Fault::kShort);
+  m.keepBytes = keep;
+  return m;
+}
+vterm::Misbehaviour Garbage(std::size_t length) {
+  auto m = Fault(vterm::Fault::kGarbage);
+  m.garbageLength = length;
+  return m;
+}
+vterm::Misbehaviour Late(int ms) {
+  auto m = Fault(vterm::Fault::kLate);
+  m.delayMs = ms;
+  return m;
+}
+// The reply's first four bytes (up to the ACK) `delayMs` after the command arrived, so
+// after the serial read began; the rest `gapMs` later.
+constexpr int kSplitDelay = 350;
+vterm::Misbehaviour Split(int gapMs) {
+  auto m = Fault(vterm::Fault::kSplit);
+  m.splitAt = 4;
+  m.delayMs = kSplitDelay;
+  m.gapMs = gapMs;
+  return m;
+}
+// When the serial read sees the first piece: the command arrives after kCommandWait.
+constexpr long kFirstPiece = kCommandWait + kSplitDelay;
+
+const ReplyRow kRows[] = {
+    {"Silent", Fault(vterm::Fault::kSilent), Call::kData, {0, 0}, kSilent, 0},
+    {"SilentToASetter", Fault(vterm::Fault::kSilent), Call::kSet, {0, 0}, kSilent, 0},
+    {"ReplyWithoutItsAckByte", Short(3), Call::kData, {0, 0}, kPrompt, 0},
+    {"AckWithoutData", Short(6), Call::kData, {0, 0}, kPrompt, 0},
+    {"BytesThatAreNoFrame", Garbage(12), Call::kData, {0, 0}, kPrompt, 0},
+    {"BytesThatAreNoFrameToASetter", Garbage(12), Call::kSet, {0, 0}, kPrompt, 0},
+    // Over serial the chunk that overflows the 512-byte reply ends the read at once.
+    {"NoiseBeyondTheReplyBuffer",
+     Garbage(700),
+     Call::kData,
+     {0, 0},
+     {kCommandWait + kSerialWait, kCommandWait},
+     0},
+    // Both pieces inside one serial read call.
+    {"SplitBelowTheReadGap",
+     Split(30),
+     Call::kData,
+     {1, 1},
+     {kFirstPiece + 30 + kSerialGap + kSerialSilence, kFirstPiece + 30},
+     0},
+    // The first read call ends at the gap; the next one collects the rest.
+    {"SplitAboveTheReadGap",
+     Split(120),
+     Call::kData,
+     {1, 1},
+     {kFirstPiece + 120 + kSerialGap + kSerialSilence, kFirstPiece + 120},
+     0},
+    {"SplitAboveTheReadGapToASetter",
+     Split(120),
+     Call::kSet,
+     {1, 1},
+     {kFirstPiece + 120 + kSerialGap + kSerialSilence, kFirstPiece + 120},
+     0},
+    // A silent serial read call ends the reply before the rest comes; HID waits on.
+    {"SplitAboveTheSilentRead",
+     Split(380),
+     Call::kData,
+     {0, 1},
+     {kFirstPiece + kSerialGap + kSerialSilence, kFirstPiece + 380},
+     kFirstPiece + 380},
+    {"SplitAboveTheReportWait",
+     Split(700),
+     Call::kData,
+     {0, 0},
+     {kFirstPiece + kSerialGap + kSerialSilence, kFirstPiece + kHidReportWait},
+     kFirstPiece + 700},
+    {"LateReply", Late(1200), Call::kData, {0, 0}, kSilent, kCommandWait + 1200},
+    {"LateReplyToASetter", Late(1200), Call::kSet, {0, 0}, kSilent, kCommandWait + 1200},
+};
+
+void PrintTo(const ReplyRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class FaultReply : public ::testing::TestWithParam<std::tuple<Transport, ReplyRow>> {
+ protected:
+  support::Session session{std::get<0>(GetParam())};
+};
+
+TEST_P(FaultReply, ReturnsInTimeAndLeavesNothingForTheNextCommand) {
+  const ReplyRow& row = std::get<1>(GetParam());
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  session.terminal().Misbehave(row.fault);
+
+  Output out;
+  const auto start = Clock::now();
+  const unsigned char rc = row.call == Call::kData
+                               ? Brixa_GetVersion(out.buffer.data(), &out.length)
+                               : Brixa_ControlAudio(3);
+  const long elapsed = ElapsedMs(start);
+
+  const unsigned char expected = session.serial() ? row.rc.serial : row.rc.hid;
+  EXPECT_EQ(rc, expected);
+  if (row.call == Call::kData) {
+    if (expected == VANTOREL_SUCCESS) {
+      EXPECT_EQ(out.Text(), kVersion) << "the whole reply, joined";
+      EXPECT_TRUE(out.NothingBeyond());
+    } else {
+      EXPECT_TRUE(out.Untouched()) << "a failed command writes nothing to the caller";
+    }
+  }
+  ExpectTime(elapsed, Expected(session, row.time), row.name);
+  EXPECT_EQ(session.terminal().Commands().size(), 1u) << "one command, nothing retried";
+
+  // Whatever the terminal still owed has arrived now; it belongs to nobody.
+  std::this_thread::sleep_until(start + std::chrono::milliseconds(row.settleMs));
+  ExpectOwnSerialNumber(row.name);
+}
+
+std::string RowName(const ::testing::TestParamInfo<std::tuple<Transport, ReplyRow>>& info) {
+  return std::string(std::get<1>(info.param).name) + "_" +
+         support::TransportLabel(std::get<0>(info.param));
+}
+
+INSTANTIATE_TEST_SUITE_P(, FaultReply, ::testing::Combine(kTransports, ::testing::ValuesIn(kRows)),
+                         RowName);
+
+// Every status of the reply-status map, and values outside it. Sharded so that no single
+// test waits through all of them over serial.
+struct StatusRow {
+  std::uint8_t status;
+  unsigned char rc;
+};
+const StatusRow kStatuses[] = {
+    {0xE1, 99},  {0xEC, 100}, {0x6A, 101}, {0xEE, 101}, {0xC1, 102}, {0xED, 102},
+    {0x81, 103}, {0xE8, 104}, {0x18, 105}, {0x19, 106}, {0x03, 107}, {0x04, 108},
+    {0x05, 109}, {0x0D, 110}, {0x00, 0},   {0x06, 0},   {0x15, 0},   {0xFF, 0},
+    {0x01, 0},   {0xE0, 0},   {0xE2, 0},   {0x6B, 0},   {0x80, 0},   {0x1A, 0},
+};
+constexpr int kShards = 4;
+
+class FaultStatus : public ::testing::TestWithParam<std::tuple<Transport, int>> {
+ protected:
+  support::Session session{std::get<0>(GetParam())};
+};
+
+TEST_P(FaultStatus, RefusalsMapToTheirCodesAndWriteNothing) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  const int shard = std::get<1>(GetParam());
+  for (std::size_t i = static_cast<std::size_t>(shard); i < std::size(kStatuses); i += kShards) {
+    const StatusRow& row = kStatuses[i];
+    const std::string what = "status " + std::to_string(row.status);
+    session.terminal().RefuseNext(2, row.status);
+    Output out;
+    auto start = Clock::now();
+    EXPECT_EQ(Brixa_GetVersion(out.buffer.data(), &out.length), row.rc) << what;
+    ExpectTime(ElapsedMs(start), Expected(session, kPrompt), what);
+    EXPECT_TRUE(out.Untouched()) << what;
+    start = Clock::now();
+    EXPECT_EQ(Brixa_ControlAudio(1), row.rc) << what << ", setter";
+    ExpectTime(ElapsedMs(start), Expected(session, kPrompt), what + ", setter");
+  }
+  ExpectOwnSerialNumber("after the refusals");
+}
+
+INSTANTIATE_TEST_SUITE_P(, FaultStatus,
+                         ::testing::Combine(kTransports, ::testing::Range(0, kShards)),
+                         [](const ::testing::TestParamInfo<std::tuple<Transport, int>>& info) {
+                           return "Shard" + std::to_string(std::get<1>(info.param)) + "_" +
+                                  support::TransportLabel(std::get<0>(info.param));
+                         });
+
+// Replies larger than where they go.
+class FaultOversize : public support::TransportTest {};
+VANTOREL_ON_BOTH_TRANSPORTS(FaultOversize);
+
+TEST_P(FaultOversize, ReplyLargerThanTheCallersBufferNeverWritesBeyondIt) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  auto& pad = session.terminal().Get<vterm::SignpadModule>();
+  Bytes block(300);
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  pad.SetSignFormatBlock(2, block);
+
+  constexpr unsigned int kSize = 100;
+  std::array<unsigned char, 400> buffer;
+  buffer.fill(0xA5);
+  unsigned int length = 0xDEAD;
+  const auto start = Clock::now();
+  const unsigned char rc = Zelto_GetSignFormat(2, buffer.data(), kSize, &length);
+  const long elapsed = ElapsedMs(start);
+  for (std::size_t i = kSize; i < buffer.size(); ++i) {
+    ASSERT_EQ(buffer[i], 0xA5) << "written beyond the caller's buffer at " << i;
+  }
+  if (rc == VANTOREL_SUCCESS) {
+    // Whatever is reported must be a true prefix of the block, within the buffer.
+    ASSERT_LE(length, kSize);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + length),
+              Bytes(block.begin(), block.begin() + length));
+  } else {
+    EXPECT_EQ(rc, VANTOREL_FAILURE);
+    EXPECT_EQ(length, 0xDEADu) << "no length for a failed read";
+  }
+  // Over serial the overflowing chunk ends the read at once; over HID the reports that do
+  // not fit are dropped, and the reply ends with one wait of the sign format's report wait.
+  constexpr long kSignFormatReportWait = 1024;
+  ExpectTime(elapsed,
+             Expected(session, {kCommandWait + kSerialWait, kCommandWait + kSignFormatReportWait}),
+             "sign format");
+  ExpectOwnSerialNumber("after the oversized reply");
+}
+
+TEST_P(FaultOversize, ReplyLargerThanTheReplyBufferIsCutAndTheRestDropped) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  std::string version(600, ' ');
+  for (std::size_t i = 0; i < version.size(); ++i) version[i] = static_cast<char>('A' + i % 26);
+  session.terminal().Device().SetVersion(version);
+  Output out;
+  const unsigned char rc = Brixa_GetVersion(out.buffer.data(), &out.length);
+  if (rc == VANTOREL_SUCCESS) {
+    // A 512-byte reply buffer holds at most 505 data bytes; they are the text's start.
+    ASSERT_GE(out.length, 0);
+    ASSERT_LE(out.length, 505);
+    EXPECT_EQ(out.Text(), version.substr(0, static_cast<std::size_t>(out.length)));
+    EXPECT_TRUE(out.NothingBeyond());
+  } else {
+    EXPECT_EQ(rc, VANTOREL_FAILURE);
+    EXPECT_TRUE(out.Untouched());
+  }
+  ExpectOwnSerialNumber("after the oversized reply");
+}
+
+// The restart command, answered with an ACK or silently: Brixa_ReSet returns 1 in its
+// time, and once the terminal is back neither an ordinary command nor a long-running start
+// takes that ACK for its own reply.
+struct RestartRow {
+  const char* name;
+  bool acknowledged;
+  bool silentStart;  // the next call: a capture start on a silent terminal, else a command
+};
+void PrintTo(const RestartRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+const RestartRow kRestartRows[] = {
+    {"SilentThenACommand", false, false},
+    {"AcknowledgedThenACommand", true, false},
+    {"AcknowledgedThenASilentCaptureStart", true, true},
+};
+
+class FaultRestart : public ::testing::TestWithParam<std::tuple<Transport, RestartRow>> {
+ protected:
+  support::Session session{std::get<0>(GetParam())};
+};
+
+TEST_P(FaultRestart, TheRestartsAnswerBelongsToNobody) {
+  const RestartRow& row = std::get<1>(GetParam());
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  session.terminal().Device().SetRestartReply(row.acknowledged);
+  const int restarts = session.terminal().RestartCount();
+  auto start = Clock::now();
+  EXPECT_EQ(Brixa_ReSet(), VANTOREL_SUCCESS);
+  // Over serial the frame is only written; over HID the ACK ends the exchange, and so does
+  // the device leaving the bus when the terminal restarts without one.
+  ExpectTime(ElapsedMs(start), kCommandWait, "restart");
+  ASSERT_TRUE(WaitUntil([&] {
+    return session.terminal().RestartCount() > restarts && !session.terminal().Restarting();
+  }));
+  std::this_thread::sleep_for(50ms);
+
+  if (row.silentStart) {
+    signpad_test::Recorder recorder;
+    recorder.Register();
+    session.terminal().SilenceNext(1);
+    start = Clock::now();
+    EXPECT_EQ(Bounded([] { return Zelto_StartCapture(1, 1, 2, 3, 4, 5, 6, 7); }, 2500),
+              std::optional<unsigned char>(VANTOREL_FAILURE))
+        << "the restart's ACK does not acknowledge the start";
+    EXPECT_LE(ElapsedMs(start), Expected(session, kSilentStart) + kOwedReplyWindow + kLate);
+    EXPECT_TRUE(recorder.Calls().empty());
+    if (vantorel::link::State().linkOpen.load() == 0) {
+      ADD_FAILURE() << "the start had to be ended with Brixa_Close";
+      ASSERT_EQ(OpenAgain(session), VANTOREL_SUCCESS);
+    }
+  }
+  // The restart's reply is never read by the restart itself: the next command may wait
+  // out the rest of the owed-reply window first.
+  start = Clock::now();
+  ExpectOwnSerialNumber(row.name);
+  EXPECT_LE(ElapsedMs(start), Expected(session, kPrompt) + kOwedReplyWindow + kLate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , FaultRestart, ::testing::Combine(kTransports, ::testing::ValuesIn(kRestartRows)),
+    [](const ::testing::TestParamInfo<std::tuple<Transport, RestartRow>>& info) {
+      return std::string(std::get<1>(info.param).name) + "_" +
+             support::TransportLabel(std::get<0>(info.param));
+    });
+
+}  // namespace
+
+#endif  // VANTOREL_TEST_UHID
