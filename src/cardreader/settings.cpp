@@ -23,10 +23,14 @@ CommandBytes Compose(const SettingMember& m) {
 
 // Every member's exchange: ACK and a whole frame, or the mapped status. `copy` runs on
 // success and may still declare the reply unusable (false), which reports a failure and
-// leaves the caller's outputs as they were.
+// leaves the caller's outputs as they were; so does a reply too long for the reply area,
+// whose data would be cut.
 template <class Copy>
 std::uint8_t Exchange(const CommandBytes& command, Copy&& copy) {
-  return link::RunCommand(command, {Accept::Data}, copy);
+  link::CommandOptions options;
+  options.accept = Accept::Data;
+  options.wholeReply = true;
+  return link::RunCommand(command, options, copy);
 }
 
 std::uint8_t Send(const CommandBytes& command) {

@@ -12,13 +12,17 @@ using link::CommandBytes;
 
 constexpr char kSdkVersion[] = VANTOREL_VERSION_STRING;
 
-// The reply's data to the caller's buffer, their count to `length`.
+// The reply's data to the caller's buffer, their count to `length`. A text too long for the
+// reply area fails whole rather than coming back cut.
 std::uint8_t ReadData(CommandBytes command, char* buffer, int* length,
                       const char* caller = __builtin_FUNCTION()) {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  link::CommandOptions options;
+  options.accept = Accept::Data;
+  options.wholeReply = true;
   return link::RunCommand(
-      command, {Accept::Data},
+      command, options,
       [&](const link::Reply& reply) {
         const auto data = reply.Data();
         std::memcpy(buffer, data.data(), data.size());

@@ -8,10 +8,28 @@
 #include "link/trace.h"
 
 namespace vantorel::link {
+namespace {
+
+// Reads and drops what is still to come of a serial reply that did not fit, up to the end
+// its first bytes state (silence ends it sooner), so that it reaches neither the next
+// command nor a loop. Bytes that begin no frame say nothing about their end: nothing more is
+// read then, and the next command settles whatever follows.
+void DropRestOfReply(const ReadOverflow& overflow) noexcept {
+  const std::size_t end = StatedReplyLength(overflow.head, overflow.headLength);
+  std::array<std::uint8_t, kReadChunkSize> scratch;
+  for (std::size_t arrived = overflow.arrived; arrived < end;) {
+    const int n = TheSerialPort().ReadRaw(scratch.data(), std::min(scratch.size(), end - arrived));
+    if (n <= 0) return;
+    arrived += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
 
 int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* reply,
              std::size_t replyCapacity, const ExchangeOptions& options) noexcept {
   if (reply != nullptr) std::fill_n(reply, replyCapacity, std::uint8_t{0});
+  if (options.overflowed != nullptr) *options.overflowed = false;
   if (trace::On()) [[unlikely]]
     trace::FrameSent(frame, frameLength);
   LinkState& state = State();
@@ -21,17 +39,31 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
     if (device.Open(state.hidVendorId.load(), state.hidProductId.load()) == 0) return 0;
     SettleInput();
     if (device.WriteFrame(frame, frameLength) == 0 || reply == nullptr) return 0;
-    received = device.ReadReply(reply, replyCapacity, options.hidTimeout);
+    received =
+        device.ReadReply(reply, replyCapacity, options.hidTimeout, false, options.overflowed);
   } else {
     SerialPort& port = TheSerialPort();
     SettleInput();
     port.Write(frame, frameLength);
     if (reply == nullptr) return 0;
     Pause(options.serialWait);
-    received = port.Read(reply, std::min(options.serialLimit, replyCapacity));
+    ReadOverflow overflow;
+    received = port.Read(reply, std::min(options.serialLimit, replyCapacity),
+                         options.overflowed != nullptr ? &overflow : nullptr);
+    if (overflow.happened) {
+      DropRestOfReply(overflow);
+      *options.overflowed = true;
+    }
   }
   if (trace::On()) [[unlikely]]
     trace::ReplyReceived(frame, frameLength, reply, received);
+  if (options.overflowed != nullptr && *options.overflowed) {
+    // It came, so nothing is owed; but no part of it is taken for the whole.
+    if (trace::On()) [[unlikely]]
+      trace::Note("reply larger than the room for it: dropped whole");
+    std::fill_n(reply, replyCapacity, std::uint8_t{0});
+    return 0;
+  }
   received = std::max(received, 0);  // a failed read counts as no reply
   if (received == 0 && options.replyMayComeLate) NoteUnanswered();
   return options.carve ? CarveReply(reply, received, options.startsLoop) : received;
@@ -66,11 +98,16 @@ std::uint8_t RunCommandBody(const Outgoing& outgoing, const CommandOptions& opti
   exchange.serialLimit = options.serialLimit;
   exchange.hidTimeout = options.hidTimeout;
   exchange.carve = !options.eitherLayout;  // a long-layout reply is not carved
+  bool overflowed = false;
+  if (options.wholeReply) exchange.overflowed = &overflowed;
   const int received = outgoing.command != nullptr
                            ? ExchangeCommand(*outgoing.command, area.data(), area.size(), exchange)
                            : Exchange(outgoing.frame.data(), outgoing.frame.size(), area.data(),
                                       area.size(), exchange);
   if (options.afterExchange != nullptr) options.afterExchange();
+  // Cut to what fit, the data would be a different text or block than the terminal sent,
+  // and a different one on each transport.
+  if (overflowed) return 0;
   const Reply view = options.eitherLayout
                          ? Reply::EitherLayout(area.data(), static_cast<std::size_t>(received))
                          : Reply(area.data(), received);

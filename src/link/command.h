@@ -51,6 +51,10 @@ struct ExchangeOptions {
   // The command starts a polling loop: bytes that follow its reply in the same read are the
   // loop's (a fast answer, the first pen packets), kept for it until it listens.
   bool startsLoop = false;
+  // Given: a reply larger than the reply area is not cut to what fits but read to its end
+  // (over HID its last report, over serial as far as its first bytes say it goes) and
+  // dropped; the area is cleared, 0 returned and *overflowed set.
+  bool* overflowed = nullptr;
 };
 
 struct CommandOptions {
@@ -63,6 +67,9 @@ struct CommandOptions {
   Millis hidTimeout = kHidReplyTimeout;  // wait for each input report
   // Read uncarved and judge with Reply::EitherLayout (picture and sign-format reads).
   bool eitherLayout = false;
+  // The reply's data go to the caller: a reply larger than the reply area fails with 0
+  // (nothing reaches the caller) instead of handing on the part that fit.
+  bool wholeReply = false;
   // Runs with the link still held once the exchange is over, whatever the answer.
   void (*afterExchange)() = nullptr;
 };

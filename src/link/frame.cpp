@@ -58,6 +58,15 @@ bool FindFrame(const std::uint8_t* bytes, std::size_t count, FrameSpan& found) n
   return false;
 }
 
+std::size_t StatedReplyLength(const std::uint8_t* head, std::size_t count) noexcept {
+  if (head == nullptr || count < 3 || head[0] != kStx) return 0;
+  const std::size_t low = head[1] | static_cast<std::size_t>(head[2]) << 8;
+  if (count >= 5 && head[3] != kAck && head[4] == kAck) {
+    return (low | static_cast<std::size_t>(head[3]) << 16) + kLongFrameOverhead;
+  }
+  return low + kShortFrameOverhead;
+}
+
 Reply Reply::EitherLayout(const std::uint8_t* bytes, std::size_t count) noexcept {
   // The last short frame has 0xFFFF + 6 bytes, the first long one 0xFFFF + 8.
   constexpr std::size_t kShortReplyLimit = 0xFFFF + kShortFrameOverhead;

@@ -43,6 +43,12 @@ struct FrameSpan {
 };
 bool FindFrame(const std::uint8_t* bytes, std::size_t count, FrameSpan& found) noexcept;
 
+// How long the reply whose first `count` bytes are `head` says it is: after STX a short
+// frame's 16-bit length (total = length + 6) or, when byte 3 is no ACK but byte 4 is, a long
+// frame's 24-bit length (total = length + 7). 0 when the bytes begin no frame (no STX, fewer
+// than 3 bytes). Tells how much of a reply that did not fit is still to come.
+std::size_t StatedReplyLength(const std::uint8_t* head, std::size_t count) noexcept;
+
 // What a reply must be to count as success: ACK and at least one byte, or a whole frame
 // with ACK (commands that return data, and the stricter families).
 enum class Accept { Ack, Data };

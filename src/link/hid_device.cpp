@@ -89,8 +89,9 @@ int HidDevice::ReadReport(std::uint8_t* chunk, Millis timeout, bool kept) noexce
   return 1;
 }
 
-int HidDevice::ReadReply(std::uint8_t* reply, std::size_t maxLength, Millis timeout,
-                         bool kept) noexcept {
+int HidDevice::ReadReply(std::uint8_t* reply, std::size_t maxLength, Millis timeout, bool kept,
+                         bool* overflowed) noexcept {
+  if (overflowed != nullptr) *overflowed = false;
   std::size_t total = 0;
   std::array<std::uint8_t, kChunkSize> chunk{};
   for (;;) {
@@ -100,7 +101,13 @@ int HidDevice::ReadReply(std::uint8_t* reply, std::size_t maxLength, Millis time
     const std::size_t n = count & 0x7F;
     // A count past the 63 bytes a report carries names data that does not exist: the report
     // is corrupt and dropped like one that would overflow the caller's buffer.
-    if (n > kReportData || total + n > maxLength) continue;
+    if (n > kReportData) continue;
+    if (overflowed != nullptr && (*overflowed || total + n > maxLength)) {
+      *overflowed = true;
+      if ((count & 0x80) == 0) return static_cast<int>(total);
+      continue;
+    }
+    if (total + n > maxLength) continue;
     std::memcpy(reply + total, chunk.data() + 1, n);
     total += n;
     if ((count & 0x80) == 0) return static_cast<int>(total);

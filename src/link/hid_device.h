@@ -35,9 +35,12 @@ class HidDevice {
   // Joins input reports into `reply`; the bytes stored. A report that would pass
   // maxLength, or whose count byte claims more data than a report carries, is dropped.
   // With `kept` the reports kept from an earlier handle come first (polling reads); a
-  // command's reply is read from the device alone.
-  int ReadReply(std::uint8_t* reply, std::size_t maxLength, Millis timeout,
-                bool kept = false) noexcept;
+  // command's reply is read from the device alone. With `overflowed` a reply that does not
+  // fit is taken whole or not at all: from the first report that would pass maxLength on
+  // nothing more is stored, the reply's last report ends the read at once (no time-out
+  // wait), and *overflowed says so.
+  int ReadReply(std::uint8_t* reply, std::size_t maxLength, Millis timeout, bool kept = false,
+                bool* overflowed = nullptr) noexcept;
   // Open, write, read the reply (nothing read when `reply` is null).
   int Transact(int vendorId, int productId, const std::uint8_t* bytes, std::size_t length,
                std::uint8_t* reply, std::size_t maxLength, Millis timeout) noexcept;

@@ -131,6 +131,20 @@ void CopyOrEmpty(const char* text, char* out, std::size_t outSize) noexcept {
 
 SerialPort thePort;
 
+void NoteOverflow(ReadOverflow& overflow, const std::uint8_t* stored, std::size_t storedLength,
+                  const std::uint8_t* chunk, std::size_t chunkLength) noexcept {
+  overflow.happened = true;
+  overflow.arrived = storedLength + chunkLength;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < storedLength && n < sizeof overflow.head; ++i) {
+    overflow.head[n++] = stored[i];
+  }
+  for (std::size_t i = 0; i < chunkLength && n < sizeof overflow.head; ++i) {
+    overflow.head[n++] = chunk[i];
+  }
+  overflow.headLength = n;
+}
+
 }  // namespace
 
 bool SplitOpenString(const char* openString, OpenString& out) noexcept {
@@ -204,7 +218,7 @@ int SerialPort::Write(const std::uint8_t* bytes, std::size_t length) noexcept {
   return written > 0 ? written : 0;
 }
 
-int SerialPort::Read(std::uint8_t* buffer, std::size_t maxLength) noexcept {
+int SerialPort::Read(std::uint8_t* buffer, std::size_t maxLength, ReadOverflow* overflow) noexcept {
   std::lock_guard lock(mutex_);
   if (isOpen_.load() == 0 || (buffer == nullptr && maxLength != 0)) return -1;
   maxLength = std::min<std::size_t>(maxLength, INT_MAX);
@@ -221,7 +235,10 @@ int SerialPort::Read(std::uint8_t* buffer, std::size_t maxLength) noexcept {
   std::size_t total = 0;
   for (;;) {
     const auto length = static_cast<std::size_t>(got);
-    if (total + length > maxLength) return static_cast<int>(total);
+    if (total + length > maxLength) {
+      if (overflow != nullptr) NoteOverflow(*overflow, buffer, total, chunk.data(), length);
+      return static_cast<int>(total);
+    }
     if (length == 0) return static_cast<int>(total);
     std::memcpy(buffer + total, chunk.data(), length);
     total += length;

@@ -35,6 +35,16 @@ bool ParseLineSettings(const char* text, LineSettings& out) noexcept;
 // SerialPort::Read collects a reply in chunks of this size.
 inline constexpr std::size_t kReadChunkSize = 512;
 
+// Told by SerialPort::Read when a reply did not fit its limit: how many bytes the reply
+// brought (stored or dropped) and its first bytes, so that the caller can tell how much of
+// it is still to come.
+struct ReadOverflow {
+  bool happened = false;
+  std::size_t arrived = 0;
+  std::uint8_t head[5] = {};
+  std::size_t headLength = 0;
+};
+
 class SerialPort {
  public:
   // Opens the port named in the open string; 1 on success, 0 on any failure (also when
@@ -43,8 +53,9 @@ class SerialPort {
   // Writes all bytes in one call; the count written, 0 on failure.
   int Write(const std::uint8_t* bytes, std::size_t length) noexcept;
   // Reads a whole reply, 512-byte chunks until a read stays silent; the count stored, or
-  // -1 when a read call failed. A chunk that would pass maxLength is dropped.
-  int Read(std::uint8_t* buffer, std::size_t maxLength) noexcept;
+  // -1 when a read call failed. A chunk that would pass maxLength is dropped and ends the
+  // read; `overflow`, when given, then says so.
+  int Read(std::uint8_t* buffer, std::size_t maxLength, ReadOverflow* overflow = nullptr) noexcept;
   // One read of at most `count` bytes under the port's time-outs; -1 on failure.
   int ReadRaw(std::uint8_t* buffer, std::size_t count) noexcept;
   // Takes at most `count` bytes that have already arrived, without waiting; -1 on failure.

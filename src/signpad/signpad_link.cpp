@@ -39,6 +39,7 @@ std::uint8_t ReadIntoCallerBuffer(const link::CommandBytes& command, std::uint8_
   options.serialLimit = bufferSize;
   options.hidTimeout = link::kHidLongReplyTimeout;
   options.eitherLayout = true;
+  options.wholeReply = true;
   return link::RunCommand(command, options, [&](const link::Reply& reply) {
     const auto data = reply.Data();
     std::memmove(buffer, data.data(), data.size());

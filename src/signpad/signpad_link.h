@@ -26,8 +26,9 @@ std::uint8_t SendLargeCommand(std::span<const std::uint8_t> head,
 // Exchanges `command` with the reply read into `buffer` (its own size as the limit,
 // kHidLongReplyTimeout for each HID report). A reply in the short layout (7 to 65,541 bytes) or the
 // long layout (65,543 bytes or more) whose byte 3 or 4 acknowledges has its data moved to the start
-// of `buffer` and their count stored in `length`. `buffer` must hold at least 7 bytes (the smallest
-// reply frame).
+// of `buffer` and their count stored in `length`. A reply larger than `buffer` is read to its end
+// and dropped: 0, `buffer` cleared, `length` untouched. `buffer` must hold at least 7 bytes (the
+// smallest reply frame).
 std::uint8_t ReadIntoCallerBuffer(const link::CommandBytes& command, std::uint8_t* buffer,
                                   std::size_t bufferSize, unsigned int* length) noexcept;
 

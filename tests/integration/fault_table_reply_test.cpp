@@ -11,6 +11,7 @@
 #include "fault_table_support.h"
 #include "link/link_state.h"
 #include "signpad_test_support.h"
+#include "vterm/card_reader.h"
 #include "vterm/signpad.h"
 
 // The table drives the virtual terminal's own front ends (split reports, unplugging);
@@ -214,64 +215,157 @@ INSTANTIATE_TEST_SUITE_P(, FaultStatus,
                                   support::TransportLabel(std::get<0>(info.param));
                          });
 
-// Replies larger than where they go.
-class FaultOversize : public support::TransportTest {};
-VANTOREL_ON_BOTH_TRANSPORTS(FaultOversize);
+// Replies larger than where they go: the reply area of a text getter (512 bytes, so at
+// most 505 data bytes) or the caller's buffer of a sign-format or picture read. A reply
+// that fits comes back whole; one that does not fails with 0 on both transports, writes
+// nothing beyond the caller's buffer (there: clears it), leaves the length alone, costs no
+// time-out wait, and its rest is not taken for the next command's reply.
+enum class Read { kVersion, kModel, kHeadFirmware, kSignFormat, kPicture };
 
-TEST_P(FaultOversize, ReplyLargerThanTheCallersBufferNeverWritesBeyondIt) {
-  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
-  auto& pad = session.terminal().Get<vterm::SignpadModule>();
-  Bytes block(300);
-  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7 + 1);
-  pad.SetSignFormatBlock(2, block);
-
-  constexpr unsigned int kSize = 100;
-  std::array<unsigned char, 400> buffer;
-  buffer.fill(0xA5);
-  unsigned int length = 0xDEAD;
-  const auto start = Clock::now();
-  const unsigned char rc = Zelto_GetSignFormat(2, buffer.data(), kSize, &length);
-  const long elapsed = ElapsedMs(start);
-  for (std::size_t i = kSize; i < buffer.size(); ++i) {
-    ASSERT_EQ(buffer[i], 0xA5) << "written beyond the caller's buffer at " << i;
-  }
-  if (rc == VANTOREL_SUCCESS) {
-    // Whatever is reported must be a true prefix of the block, within the buffer.
-    ASSERT_LE(length, kSize);
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + length),
-              Bytes(block.begin(), block.begin() + length));
-  } else {
-    EXPECT_EQ(rc, VANTOREL_FAILURE);
-    EXPECT_EQ(length, 0xDEADu) << "no length for a failed read";
-  }
-  // Over serial the overflowing chunk ends the read at once; over HID the reports that do
-  // not fit are dropped, and the reply ends with one wait of the sign format's report wait.
-  constexpr long kSignFormatReportWait = 1024;
-  ExpectTime(elapsed,
-             Expected(session, {kCommandWait + kSerialWait, kCommandWait + kSignFormatReportWait}),
-             "sign format");
-  ExpectOwnSerialNumber("after the oversized reply");
+struct OversizeRow {
+  const char* name;
+  Read read;
+  std::size_t size;         // the text, block or picture data the terminal answers with
+  unsigned int bufferSize;  // the caller's buffer (sign-format and picture reads)
+  bool fits;
+};
+void PrintTo(const OversizeRow& row, std::ostream* os) {
+  *os << row.name;
 }
 
-TEST_P(FaultOversize, ReplyLargerThanTheReplyBufferIsCutAndTheRestDropped) {
+// A 10 x 10 rectangle: 300 bytes of picture data, a 307-byte reply.
+constexpr int kPictureSide = 10;
+
+const OversizeRow kOversizeRows[] = {
+    {"VersionFillingTheReplyArea", Read::kVersion, 505, 0, true},
+    {"VersionOneByteTooLong", Read::kVersion, 506, 0, false},
+    {"VersionOf600Bytes", Read::kVersion, 600, 0, false},
+    {"VersionOverSeveralReadChunks", Read::kVersion, 1500, 0, false},
+    {"ModelNumberOf600Bytes", Read::kModel, 600, 0, false},
+    {"HeadFirmwareFillingTheReplyArea", Read::kHeadFirmware, 505, 0, true},
+    {"HeadFirmwareOf600Bytes", Read::kHeadFirmware, 600, 0, false},
+    {"SignFormatFillingTheBuffer", Read::kSignFormat, 93, 100, true},
+    {"SignFormatOneByteTooLong", Read::kSignFormat, 94, 100, false},
+    {"SignFormatThreeTimesTheBuffer", Read::kSignFormat, 300, 100, false},
+    {"SignFormatOverSeveralReadChunks", Read::kSignFormat, 3000, 600, false},
+    {"PictureFillingTheBuffer", Read::kPicture, 300, 307, true},
+    {"PictureOneByteTooLong", Read::kPicture, 300, 306, false},
+};
+
+// What the terminal is made to answer with: printable text for the text getters, a byte
+// pattern for blocks.
+Bytes Content(const OversizeRow& row) {
+  Bytes content(row.size);
+  for (std::size_t i = 0; i < content.size(); ++i) {
+    const bool block = row.read == Read::kSignFormat || row.read == Read::kPicture;
+    content[i] =
+        block ? static_cast<std::uint8_t>(i * 7 + 1) : static_cast<std::uint8_t>('A' + i % 26);
+  }
+  return content;
+}
+
+class FaultOversize : public ::testing::TestWithParam<std::tuple<Transport, OversizeRow>> {
+ protected:
+  support::Session session{std::get<0>(GetParam())};
+};
+
+TEST_P(FaultOversize, AReplyThatDoesNotFitFailsWholeOnBothTransports) {
+  const OversizeRow& row = std::get<1>(GetParam());
   ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
-  std::string version(600, ' ');
-  for (std::size_t i = 0; i < version.size(); ++i) version[i] = static_cast<char>('A' + i % 26);
-  session.terminal().Device().SetVersion(version);
+  Bytes content = Content(row);
+  const std::string text(content.begin(), content.end());
+  auto& pad = session.terminal().Get<vterm::SignpadModule>();
+  switch (row.read) {
+    case Read::kVersion:
+      session.terminal().Device().SetVersion(text);
+      break;
+    case Read::kModel:
+      session.terminal().Device().SetModel(text);
+      break;
+    case Read::kHeadFirmware:
+      session.terminal().Get<vterm::CardReaderModule>().SetFirmware(text);
+      break;
+    case Read::kSignFormat:
+      pad.SetSignFormatBlock(2, content);
+      break;
+    case Read::kPicture:
+      ASSERT_EQ(Zelto_ShowPicture(0, 0, kPictureSide - 1, kPictureSide - 1, content.data(),
+                                  static_cast<unsigned int>(content.size())),
+                VANTOREL_SUCCESS);
+      session.Clear();
+      break;
+  }
+
+  constexpr std::uint8_t kFill = 0xA5;
+  constexpr unsigned int kNoLength = 0xDEAD;
+  std::vector<std::uint8_t> buffer(row.bufferSize + 256, kFill);
+  unsigned int length = kNoLength;
   Output out;
-  const unsigned char rc = Brixa_GetVersion(out.buffer.data(), &out.length);
-  if (rc == VANTOREL_SUCCESS) {
-    // A 512-byte reply buffer holds at most 505 data bytes; they are the text's start.
-    ASSERT_GE(out.length, 0);
-    ASSERT_LE(out.length, 505);
-    EXPECT_EQ(out.Text(), version.substr(0, static_cast<std::size_t>(out.length)));
+  unsigned char rc = 0xFF;
+  const auto start = Clock::now();
+  switch (row.read) {
+    case Read::kVersion:
+      rc = Brixa_GetVersion(out.buffer.data(), &out.length);
+      break;
+    case Read::kModel:
+      rc = Brixa_GetModelNumber(out.buffer.data(), &out.length);
+      break;
+    case Read::kHeadFirmware:
+      rc = MSR_GetSecureHeadFirmware(reinterpret_cast<unsigned char*>(out.buffer.data()),
+                                     &out.length);
+      break;
+    case Read::kSignFormat:
+      rc = Zelto_GetSignFormat(2, buffer.data(), row.bufferSize, &length);
+      break;
+    case Read::kPicture:
+      rc = Zelto_GetPicture(0, 0, kPictureSide - 1, kPictureSide - 1, buffer.data(),
+                            static_cast<int>(row.bufferSize), &length);
+      break;
+  }
+  const long elapsed = ElapsedMs(start);
+
+  EXPECT_EQ(rc, row.fits ? VANTOREL_SUCCESS : VANTOREL_FAILURE) << "the same on both transports";
+  const bool intoCallersBuffer = row.read == Read::kSignFormat || row.read == Read::kPicture;
+  if (intoCallersBuffer) {
+    for (std::size_t i = row.bufferSize; i < buffer.size(); ++i) {
+      ASSERT_EQ(buffer[i], kFill) << "written beyond the caller's buffer at " << i;
+    }
+    if (row.fits) {
+      ASSERT_EQ(length, row.size);
+      EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length)),
+                content)
+          << "the whole block";
+    } else {
+      EXPECT_EQ(length, kNoLength) << "no length for a reply that was not taken";
+      EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + row.bufferSize), Bytes(row.bufferSize, 0))
+          << "no part of the reply is left in the caller's buffer";
+    }
+  } else if (row.fits) {
+    EXPECT_EQ(out.Text(), text) << "a text that fits comes back whole";
     EXPECT_TRUE(out.NothingBeyond());
   } else {
-    EXPECT_EQ(rc, VANTOREL_FAILURE);
-    EXPECT_TRUE(out.Untouched());
+    EXPECT_TRUE(out.Untouched()) << "no cut text, no length";
   }
-  ExpectOwnSerialNumber("after the oversized reply");
+  // A serial reply ends with a silent read call only when it fits: one that does not ends
+  // once all of it has come. Over HID its last report ends it either way.
+  ExpectTime(elapsed,
+             Expected(session, row.fits ? kPrompt : Span{kCommandWait + kSerialWait, kCommandWait}),
+             row.name);
+  EXPECT_EQ(session.terminal().Commands().size(), 1u) << "one command, nothing retried";
+
+  // Right after: nothing of the reply is left to become this command's answer, and nothing
+  // is owed that it would wait for.
+  const auto next = Clock::now();
+  ExpectOwnSerialNumber(row.name);
+  ExpectTime(ElapsedMs(next), Expected(session, kPrompt), std::string(row.name) + ", next");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    , FaultOversize, ::testing::Combine(kTransports, ::testing::ValuesIn(kOversizeRows)),
+    [](const ::testing::TestParamInfo<std::tuple<Transport, OversizeRow>>& info) {
+      return std::string(std::get<1>(info.param).name) + "_" +
+             support::TransportLabel(std::get<0>(info.param));
+    });
 
 // The restart command, answered with an ACK or silently: Brixa_ReSet returns 1 in its
 // time, and once the terminal is back neither an ordinary command nor a long-running start

@@ -172,5 +172,28 @@ TEST(FindFrame, FindsTheFirstCompleteVerifiedFrame) {
   }
 }
 
+// How much of a reply that did not fit is still to come, from its first bytes.
+TEST(StatedReplyLength, ShortAndLongLayoutsAndBytesThatBeginNoFrame) {
+  struct Row {
+    const char* what;
+    std::vector<std::uint8_t> head;
+    std::size_t length;
+  };
+  const Row rows[] = {
+      {"short ACK", {0x02, 0x5C, 0x02, 0x06, 0x41}, 0x025C + 6},
+      {"short NAK", {0x02, 0x02, 0x00, 0x15, 0xE8}, 2 + 6},
+      {"long: status at 4", {0x02, 0x05, 0x84, 0x03, 0x06}, 0x038405 + 7},
+      {"three bytes: short", {0x02, 0x10, 0x00}, 0x10 + 6},
+      {"largest short", {0x02, 0xFF, 0xFF, 0x06, 0x00}, 0xFFFF + 6},
+      {"no STX", {0x55, 0x5C, 0x02, 0x06, 0x41}, 0},
+      {"too few bytes", {0x02, 0x5C}, 0},
+      {"nothing", {}, 0},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(StatedReplyLength(row.head.data(), row.head.size()), row.length) << row.what;
+  }
+  EXPECT_EQ(StatedReplyLength(nullptr, 5), 0u);
+}
+
 }  // namespace
 }  // namespace vantorel::link

@@ -125,6 +125,40 @@ TEST_F(HidDeviceTest, DropsReportsThatDoNotFit) {
   EXPECT_EQ(backend.timeouts, 1) << "the dropped last report ends with one time-out";
 }
 
+// A command's reply taken whole or not at all: the reply's last report ends the read at
+// once, and nothing after the first report that did not fit is stored.
+TEST_F(HidDeviceTest, WholeReplyReadStopsAtTheLastReportOfAReplyThatDoesNotFit) {
+  struct Row {
+    const char* what;
+    std::deque<Bytes> input;
+    std::size_t maxLength;
+    int stored;
+    bool overflowed;
+  };
+  Bytes full(64, 0x11);
+  full[0] = 0xBF;
+  Bytes tail(31, 0x22);
+  tail[0] = 0x1E;
+  const Row rows[] = {
+      {"fits", {{0x83, 1, 2, 3}, {0x02, 4, 5}}, 5, 5, false},
+      {"first report too large", {{0x83, 1, 2, 3}, {0x02, 4, 5}}, 2, 0, true},
+      {"last report too large", {{0x83, 1, 2, 3}, {0x02, 4, 5}}, 3, 3, true},
+      // 63 stored, 63 do not fit; the last 30 would, but the reply is already cut.
+      {"nothing after the cut", {full, full, tail}, 100, 63, true},
+  };
+  for (const Row& row : rows) {
+    backend.input = row.input;
+    backend.timeouts = 0;
+    std::uint8_t reply[256] = {};
+    bool overflowed = !row.overflowed;
+    EXPECT_EQ(device.ReadReply(reply, row.maxLength, Millis{10}, false, &overflowed), row.stored)
+        << row.what;
+    EXPECT_EQ(overflowed, row.overflowed) << row.what;
+    EXPECT_EQ(backend.timeouts, 0) << row.what << ": no time-out wait";
+    EXPECT_TRUE(backend.input.empty()) << row.what << ": the whole reply was read";
+  }
+}
+
 TEST_F(HidDeviceTest, CountAboveWhatAReportCarriesIsDropped) {
   // 0x40 claims 64 data bytes, 0xFF claims 127 and more to come: neither exists in a
   // 64-byte report, so both are dropped; the good report after them is kept.

@@ -163,6 +163,40 @@ TEST_F(SerialPortTest, ChunkThatDoesNotFitIsDropped) {
   EXPECT_EQ(Bytes(buffer, buffer + 100), Bytes(100, 0x11));
 }
 
+TEST_F(SerialPortTest, ReadTellsWhatAReplyThatDidNotFitBrought) {
+  ASSERT_EQ(port_.Open(OpenString().c_str()), 1);
+  Bytes reply(200, 0x55);
+  reply[0] = 0x02;
+  Send(reply);
+  std::uint8_t buffer[200] = {};
+  ReadOverflow overflow;
+  EXPECT_EQ(port_.Read(buffer, 128, &overflow), 0);
+  EXPECT_TRUE(overflow.happened);
+  EXPECT_EQ(overflow.arrived, 200u);
+  EXPECT_EQ(Bytes(overflow.head, overflow.head + overflow.headLength),
+            (Bytes{0x02, 0x55, 0x55, 0x55, 0x55}));
+
+  // The head spans what was stored and the chunk that was dropped.
+  Send(Bytes{0x02, 0x07});
+  std::thread late([&] {
+    std::this_thread::sleep_for(milliseconds(120));
+    Send(Bytes(200, 0x66));
+  });
+  overflow = ReadOverflow{};
+  EXPECT_EQ(port_.Read(buffer, 128, &overflow), 2);
+  late.join();
+  EXPECT_TRUE(overflow.happened);
+  EXPECT_EQ(overflow.arrived, 202u);
+  EXPECT_EQ(Bytes(overflow.head, overflow.head + overflow.headLength),
+            (Bytes{0x02, 0x07, 0x66, 0x66, 0x66}));
+
+  // A reply that fits says nothing.
+  Send(Bytes(100, 0x44));
+  overflow = ReadOverflow{};
+  EXPECT_EQ(port_.Read(buffer, 128, &overflow), 100);
+  EXPECT_FALSE(overflow.happened);
+}
+
 TEST_F(SerialPortTest, ReplyExactlyFillingTheLimitIsKept) {
   ASSERT_EQ(port_.Open(OpenString().c_str()), 1);
   Send(Bytes(128, 0x33));
