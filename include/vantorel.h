@@ -95,9 +95,10 @@ extern "C" {
  * @brief The one-byte result of every export.
  *
  * 1 is success. 0 is a failure without a status the library knows: no reply, a reply too
- * short for the command, a status byte not in the table below, a failed open, an entry
- * ended from outside. 99 is an argument the library refused before sending anything, and
- * also the terminal's status 0xE1: the caller cannot tell the two apart.
+ * short for the command, a reply too long for the room it is read into (dropped whole,
+ * never cut), a status byte not in the table below, a failed open, an entry ended from
+ * outside. 99 is an argument the library refused before sending anything, and also the
+ * terminal's status 0xE1: the caller cannot tell the two apart.
  *
  * Codes 100-110 carry the status byte of a terminal that answered with a refusal (NAK).
  * The library maps the byte and attaches no further meaning to it; what a status means
@@ -346,28 +347,37 @@ VANTOREL_API unsigned char VANTOREL_CALL Brixa_MapPort(int port,
 /**
  * Reads the terminal's firmware version (sends 78 46 01).
  *
+ * A text of up to 505 bytes (a reply of up to 512) comes back whole. A longer one is not
+ * cut to fit: it fails with 0 over serial and HID alike, `buffer` and `length` are left
+ * alone, and the rest of the reply is read and dropped, so the next command gets its own.
+ *
  * @param buffer receives the reply's data bytes as they stand (no terminator); room for
  *               505 bytes.
  * @param length receives their count (0-505).
- * @return 1, 0, 99 (null pointer, or status 0xE1), 100-110 or 201.
+ * @return 1, 0 (also for a text longer than 505 bytes), 99 (null pointer, or status 0xE1),
+ *         100-110 or 201.
  */
 VANTOREL_API unsigned char VANTOREL_CALL Brixa_GetVersion(char* buffer,
                                                           int* length) VANTOREL_NOEXCEPT;
 /**
- * Reads the terminal's serial number (sends 78 46 02).
+ * Reads the terminal's serial number (sends 78 46 02). A reply with more than 505 data
+ * bytes fails whole, as for Brixa_GetVersion().
  *
  * @param buffer receives the reply's data bytes (no terminator); room for 505 bytes.
  * @param length receives their count.
- * @return 1, 0, 99 (null pointer, or status 0xE1), 100-110 or 201.
+ * @return 1, 0 (also for more than 505 bytes), 99 (null pointer, or status 0xE1), 100-110
+ *         or 201.
  */
 VANTOREL_API unsigned char VANTOREL_CALL Brixa_GetSerialNumber(char* buffer,
                                                                int* length) VANTOREL_NOEXCEPT;
 /**
- * Reads the terminal's model number (sends 78 46 20).
+ * Reads the terminal's model number (sends 78 46 20). A reply with more than 505 data
+ * bytes fails whole, as for Brixa_GetVersion().
  *
  * @param buffer receives the reply's data bytes (no terminator); room for 505 bytes.
  * @param length receives their count.
- * @return 1, 0, 99 (null pointer, or status 0xE1), 100-110 or 201.
+ * @return 1, 0 (also for more than 505 bytes), 99 (null pointer, or status 0xE1), 100-110
+ *         or 201.
  */
 VANTOREL_API unsigned char VANTOREL_CALL Brixa_GetModelNumber(char* buffer,
                                                               int* length) VANTOREL_NOEXCEPT;
@@ -655,18 +665,20 @@ VANTOREL_API unsigned char VANTOREL_CALL Zelto_ReviewBackLight(unsigned char* le
  * Reads the picture of a rectangle (sends 8A 46 60, left top right bottom). The reply is
  * read straight into `buffer` (over HID with 1024 ms for each report) and accepted when
  * byte 3 or 4 is ACK; its data then move to the start of `buffer`. A reply longer than
- * `bufferSize` is cut there and judged as it stands.
+ * `bufferSize` is not cut to fit: it fails with 0 over serial and HID alike, is read to its
+ * end and dropped (the next command gets its own reply), `buffer` is cleared, nothing
+ * beyond `bufferSize` is written and `length` is left alone.
  * @param left       at most 319.
  * @param top        at most 239.
  * @param right      at most 319, not below left.
  * @param bottom     at most 239, not below top.
- * @param buffer     receives the raw reply first (also on failure) and, on success, the
- *                   picture data at its start.
+ * @param buffer     receives the raw reply first (also on a refusal) and, on success, the
+ *                   picture data at its start; cleared when the reply does not fit.
  * @param bufferSize size of `buffer` in bytes, at least 7; the reply frame is up to 8
  *                   bytes longer than the picture data.
  * @param length     receives the number of picture data bytes (only on success).
- * @return 1, 0, 99 (bad rectangle, null pointer, bufferSize below 7, or status 0xE1),
- *         100-110 or 201.
+ * @return 1, 0 (also for a reply longer than bufferSize), 99 (bad rectangle, null pointer,
+ *         bufferSize below 7, or status 0xE1), 100-110 or 201.
  */
 VANTOREL_API unsigned char VANTOREL_CALL Zelto_GetPicture(int left, int top, int right, int bottom,
                                                           unsigned char* buffer, int bufferSize,
@@ -809,15 +821,19 @@ VANTOREL_API unsigned char VANTOREL_CALL Zelto_CalibrateDevice(void) VANTOREL_NO
 /**
  * Reads a sign-format block (sends 7A 46 20-23 for blocks 1-4). The reply is read
  * straight into `buffer` (over HID with 1024 ms for each report) and accepted when byte 3
- * or 4 is ACK; its data then move to the start of `buffer`.
+ * or 4 is ACK; its data then move to the start of `buffer`. A reply longer than
+ * `bufferSize` (a block of more than `bufferSize` - 7 bytes, or - 8 in the long layout) is
+ * not cut to fit: it fails with 0 over serial and HID alike, is read to its end and dropped
+ * (the next command gets its own reply), `buffer` is cleared, nothing beyond `bufferSize`
+ * is written and `length` is left alone.
  * @param formatNumber 1-4.
- * @param buffer       receives the raw reply first (also on failure), on success the
- *                     block's data at its start.
+ * @param buffer       receives the raw reply first (also on a refusal), on success the
+ *                     block's data at its start; cleared when the reply does not fit.
  * @param bufferSize   size of `buffer`, at least 7; the reply frame is up to 8 bytes longer
  *                     than the block.
  * @param length       receives the block's length (only on success).
- * @return 1, 0, 99 (format number, null pointer, bufferSize below 7, or status 0xE1),
- *         100-110 or 201.
+ * @return 1, 0 (also for a reply longer than bufferSize), 99 (format number, null pointer,
+ *         bufferSize below 7, or status 0xE1), 100-110 or 201.
  */
 VANTOREL_API unsigned char VANTOREL_CALL
 Zelto_GetSignFormat(int formatNumber, unsigned char* buffer, unsigned int bufferSize,
@@ -888,6 +904,9 @@ VANTOREL_API unsigned char VANTOREL_CALL MSR_DisableSecureHead(void) VANTOREL_NO
  * Output shapes, written only on success:
  * - one-byte getters write one byte (the reply's byte 6);
  * - block getters write the reply's data bytes (up to 505) and their count;
+ * - a getter's reply longer than 512 bytes (a block of more than 505) is not cut to fit:
+ *   it fails with 0 over serial and HID alike, writes nothing, and its rest is read and
+ *   dropped;
  * - counted getters write as many bytes as the reply's count byte says (up to 255) and
  *   that count; a reply shorter than its count byte claims is a failure (0);
  * - MSR_GetEncryptedData() writes 8 bytes and the count 8.
