@@ -130,7 +130,12 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   outputOn.Byte(0x01).Byte('1');
   rc = link::RunCommand(outputOn, immediate);
   if (rc != VANTOREL_SUCCESS) return rc;
-  link::RunCommand(CommandBytes{0x75, 0x46, 0x82}, immediate);  // clear the key buffer
+  // Clears the key buffer. What follows its reply in the same read (a card swiped right
+  // after the switch-on) is the loop's: kept, and listened for from the acknowledgement on.
+  link::CommandOptions clear = immediate;
+  clear.startsLoop = true;
+  link::RunCommand(CommandBytes{0x75, 0x46, 0x82}, clear,
+                   [&](const link::Reply&) { listener.Begin(); });
 
   link::PollingMode::Ticket ticket = 0;
   {
