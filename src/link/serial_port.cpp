@@ -129,8 +129,6 @@ void CopyOrEmpty(const char* text, char* out, std::size_t outSize) noexcept {
   std::memcpy(out, text, length + 1);
 }
 
-SerialPort thePort;
-
 void NoteOverflow(ReadOverflow& overflow, const std::uint8_t* stored, std::size_t storedLength,
                   const std::uint8_t* chunk, std::size_t chunkLength) noexcept {
   overflow.happened = true;
@@ -265,10 +263,6 @@ void SerialPort::Close() noexcept {
   std::lock_guard lock(mutex_);
   CloseDevice();
   isOpen_.store(0);
-}
-
-SerialPort& TheSerialPort() noexcept {
-  return thePort;
 }
 
 bool MapPort(int port, const char* devicePath) noexcept {
