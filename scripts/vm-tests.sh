@@ -20,7 +20,6 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work="$root/build/vm"
 timeout_s=${VANTOREL_VM_TIMEOUT:-100}
-jobs=$(nproc)
 mkdir -p "$work"
 t_start=$(date +%s)
 
@@ -99,9 +98,12 @@ if [[ ! -f "$kdir/ready" ]]; then
     (cd "$kdir" && apt-get download "$package" >download.log 2>&1)
   } || fail "apt-get download $package failed: $(tail -2 "$kdir/download.log")"
   deb=$(ls "$kdir"/*.deb)
-  # Only the image and the HID drivers (the package holds thousands of modules).
+  # Only the image, the HID drivers and what the wine HID VM adds (virtio, 9p, overlay):
+  # the package holds thousands of modules.
   dpkg-deb --fsys-tarfile "$deb" |
-    tar -x -C "$kdir/pkg" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/hid/*.ko*' ||
+    tar -x -C "$kdir/pkg" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/hid/*' \
+      './lib/modules/*/kernel/drivers/virtio/*' './lib/modules/*/kernel/net/9p/*' \
+      './lib/modules/*/kernel/fs/*' ||
     fail "cannot unpack $deb"
   rm -f "$deb"
   image=$(ls "$kdir"/pkg/boot/vmlinuz-* | head -1)
@@ -138,36 +140,19 @@ add_module() {
 }
 for m in hid uhid hid-generic; do add_module "$m"; done
 
-# --- Static guest programs.
-# After the test command's g++ stage, build/gcc holds the library and the terminal already:
-# turning VANTOREL_VM_TESTS on there compiles only the test sources again. Otherwise (or if
-# that fails) a build of its own, from tests/vm.
-build_in() { # DIR [CMAKE-ARGS...]
-  local dir=$1
-  shift
-  cmake "$@" >>"$work/build.log" 2>&1 &&
-    cmake --build "$dir" -j"$jobs" --target vm_tests vm-exit vm-vterm >>"$work/build.log" 2>&1
-}
+# --- Static guest programs: in the g++ stage's build when there is one (turning
+# VANTOREL_VM_TESTS on there compiles only the test sources and the tool again), else in a
+# build of their own from tests/vm.
+source "$root/scripts/lib/reuse-build.sh"
 : >"$work/build.log"
-bdir=${VANTOREL_VM_BUILD:-}
-if [[ -z "$bdir" && -f "$root/build/gcc/CMakeCache.txt" ]]; then
-  bdir="$root/build/gcc"
-fi
-if [[ -n "$bdir" ]]; then
-  step "building the guest programs in $bdir"
-  build_in "$bdir" -DVANTOREL_VM_TESTS=ON "$bdir" || {
-    echo "vm: that failed; building on its own"
-    bdir=
-  }
-fi
-if [[ -z "$bdir" ]]; then
-  bdir="$work/cmake"
-  step "building the guest programs in $bdir"
-  build_in "$bdir" -S "$root/tests/vm" -B "$bdir" -G Ninja || {
-    grep -E 'error|FAILED' "$work/build.log" | head -30
-    fail "build failed (see $work/build.log)"
-  }
-fi
+reuse_dir=${VANTOREL_VM_BUILD:-}
+reuse_args=(-DVANTOREL_VM_TESTS=ON)
+own_args=()
+reuse_build "$work/build.log" "$root/tests/vm" "$work/cmake" vm_tests vm-exit vm-vterm vm-cli || {
+  grep -E 'error|FAILED' "$work/build.log" | head -30
+  fail "build failed (see $work/build.log)"
+}
+bdir=$build_dir
 guest="$bdir/vm-guest"
 
 # --- Initramfs.
@@ -179,6 +164,8 @@ cp /bin/busybox "$ird/bin/busybox"
 strip -o "$ird/bin/vm_tests" "$guest/vm_tests"
 cp "$guest/vm-exit" "$ird/bin/vm-exit"
 strip -o "$ird/bin/vantorel-vterm" "$guest/vm-vterm"
+# The tool (without CLI11 it is missing and its tests fail saying so).
+[[ -f "$guest/vm-cli" ]] && strip -o "$ird/bin/vantorel" "$guest/vm-cli"
 cp "$root/tests/vm/guest-init.sh" "$ird/init"
 chmod 755 "$ird/init"
 for f in "${order[@]}"; do
