@@ -34,6 +34,7 @@ if ((${#missing[@]})); then
 fi
 
 # --- The test program: in the g++ stage's build when it has one, else a build of its own.
+# shellcheck source=scripts/lib/reuse-build.sh
 source "$root/scripts/lib/reuse-build.sh"
 : >"$out/build.log"
 reuse_dir=${VANTOREL_BROWSER_BUILD:-}
