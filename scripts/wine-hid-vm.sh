@@ -10,7 +10,7 @@
 # and the WineHid tests of the Windows suite open it with Brixa_OpenHid.
 #
 # Needs what scripts/windows-tests.sh built and set up (the DLL, the test program, the
-# virtual terminal and the wine prefix). Not part of the test command.
+# virtual terminal and the wine prefix). scripts/vm-tests.sh runs it after its own VMs.
 #
 #   scripts/wine-hid-vm.sh [--arch win32|win64] [--run SCRIPT]
 # VANTOREL_WINE_HID_TIMEOUT (seconds, default 900) bounds the VM.
