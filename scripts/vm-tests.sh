@@ -241,7 +241,7 @@ elif [[ -z $wine_arch ]]; then
 else
   step "the wine HID VM ($wine_arch)"
   wine_start=$(date +%s)
-  VANTOREL_WINE_HID_TIMEOUT=${VANTOREL_WINE_HID_TIMEOUT:-300} "$root/scripts/wine-hid-vm.sh" \
+  VANTOREL_WINE_HID_TIMEOUT=${VANTOREL_WINE_HID_TIMEOUT:-240} "$root/scripts/wine-hid-vm.sh" \
     --arch "$wine_arch" >"$work/wine-hid.log" 2>&1
   step "the wine HID VM ended after $(($(date +%s) - wine_start)) s"
   line=$(grep -E '^wine-hid: [0-9]+ passed, [0-9]+ failed' "$work/wine-hid.log" | tail -1)

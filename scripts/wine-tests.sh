@@ -56,15 +56,26 @@ winpath() { # a Unix path as the prefix's Z: drive sees it
 }
 
 tail_pid="" vterm_pid=""
+# Ends a child: SIGTERM, then SIGKILL when it is still there after 5 s.
+stop() {
+  local pid=$1
+  kill "$pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+}
 cleanup() {
   # wine first: a wineserver still holding the pseudo-terminal when it closes floods its
-  # output and leaves orphans behind.
-  "$WINESERVER" -k >/dev/null 2>&1 || true
-  "$WINESERVER" -w >/dev/null 2>&1 || true
-  [[ -n $vterm_pid ]] && kill "$vterm_pid" 2>/dev/null
-  [[ -n $tail_pid ]] && kill "$tail_pid" 2>/dev/null
-  [[ -n $vterm_pid ]] && wait "$vterm_pid" 2>/dev/null
-  [[ -n $tail_pid ]] && wait "$tail_pid" 2>/dev/null
+  # output and leaves orphans behind. Every step is bounded: in the HID VM a wine device
+  # process or the terminal left stuck after a failed test once held the VM until its
+  # time-out.
+  timeout 20 "$WINESERVER" -k >/dev/null 2>&1 || true
+  timeout 20 "$WINESERVER" -w >/dev/null 2>&1 || true
+  [[ -n $vterm_pid ]] && stop "$vterm_pid"
+  [[ -n $tail_pid ]] && stop "$tail_pid"
   rm -f "$WINEPREFIX/dosdevices/com3"
 }
 trap cleanup EXIT
