@@ -11,7 +11,6 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build/browser"
 timeout_s=${VANTOREL_BROWSER_TIMEOUT:-300}
-jobs=$(nproc)
 mkdir -p "$out"
 t_start=$(date +%s)
 
@@ -35,16 +34,15 @@ if ((${#missing[@]})); then
 fi
 
 # --- The test program: in the g++ stage's build when it has one, else a build of its own.
-bdir=${VANTOREL_BROWSER_BUILD:-$root/build/gcc}
-if [[ ! -f "$bdir/CMakeCache.txt" ]]; then
-  bdir="$out/cmake"
-  cmake -S "$root" -B "$bdir" -G Ninja -DCMAKE_BUILD_TYPE=Release >"$out/build.log" 2>&1 ||
-    fail "configure failed (see $out/build.log)"
-fi
-step "building the browser tests in $bdir"
-# Configure again: the packages may have arrived after the first configure.
-{ cmake "$bdir" && cmake --build "$bdir" -j"$jobs" --target browser_tests; } >>"$out/build.log" 2>&1 ||
+# shellcheck source=scripts/lib/reuse-build.sh
+source "$root/scripts/lib/reuse-build.sh"
+: >"$out/build.log"
+reuse_dir=${VANTOREL_BROWSER_BUILD:-}
+reuse_args=()
+own_args=(-DCMAKE_BUILD_TYPE=Release)
+reuse_build "$out/build.log" "$root" "$out/cmake" browser_tests ||
   fail "build failed (see $out/build.log)"
+bdir=$build_dir
 program="$bdir/tests/browser_tests"
 [[ -x "$program" ]] || fail "no browser_tests in $bdir (cpp-httplib, nlohmann-json or libpng missing?)"
 

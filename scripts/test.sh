@@ -3,7 +3,8 @@
 # (warnings are errors here), runs the suite, runs it again under ASan+UBSan, fuzzes every
 # parser of terminal bytes for a bounded time, runs the concurrency tests under TSan, then
 # the API reference check, the install-and-use check, the Windows DLL under wine, the HID
-# tests in a VM and the browser view in a headless Chromium where those scripts exist.
+# tests in a VM (the library, the vantorel tool, and the DLL's HID backend under wine) and
+# the browser view in a headless Chromium where those scripts exist.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -84,8 +85,8 @@ fi
 
 # Further stages add their own "N passed, M failed" line: the API reference (doxygen, no
 # warnings), the installed library used by three outside projects (reuses build/gcc), the
-# Windows DLL under wine, the HID tests in a VM, the browser view in Chromium (reuses
-# build/gcc).
+# Windows DLL under wine, the HID tests in a VM (after the Windows stage: its wine HID VM
+# needs that build), the browser view in Chromium (reuses build/gcc).
 for extra in api-docs.sh consumer-tests.sh windows-tests.sh vm-tests.sh browser-tests.sh; do
   [[ -x "$root/scripts/$extra" ]] || continue
   echo "== $extra"

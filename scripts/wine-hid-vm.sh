@@ -10,7 +10,7 @@
 # and the WineHid tests of the Windows suite open it with Brixa_OpenHid.
 #
 # Needs what scripts/windows-tests.sh built and set up (the DLL, the test program, the
-# virtual terminal and the wine prefix). Not part of the test command.
+# virtual terminal and the wine prefix). scripts/vm-tests.sh runs it after its own VMs.
 #
 #   scripts/wine-hid-vm.sh [--arch win32|win64] [--run SCRIPT]
 # VANTOREL_WINE_HID_TIMEOUT (seconds, default 900) bounds the VM.
@@ -52,7 +52,10 @@ done
 package=$(apt-cache depends linux-image-amd64 2>/dev/null |
   sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -1)
 [[ -n $package ]] || fail "cannot resolve linux-image-amd64's kernel package"
-kdir=$work/kernel/$package
+# The VM stage's copy when it holds these modules too (scripts/vm-tests.sh), else one of
+# its own.
+kdir=$root/build/vm/kernel/$package
+[[ -f $kdir/ready && -d $(echo "$kdir"/pkg/lib/modules/*/kernel/net/9p) ]] || kdir=$work/kernel/$package
 if [[ ! -f $kdir/ready ]]; then
   step "fetching $package"
   rm -rf "$kdir"
@@ -108,11 +111,14 @@ done
 # --- Boot.
 args="--hid,--exe,$exe,--vterm,$vterm,--work,$suite/wine,--arch,$arch"
 [[ -n $run ]] || run=$root/scripts/wine-tests.sh
-step "booting the VM ($package; wine $arch)"
+# The ELF kernel the VM stage unpacked boots faster under emulation than the bzImage.
+kernel=$kdir/vmlinux
+[[ -f $kernel ]] || kernel=$kdir/bzImage
+step "booting the VM ($package, $(basename "$kernel"); wine $arch)"
 timeout -k 5 "$timeout_s" qemu-system-x86_64 -M pc -cpu "${VANTOREL_WINE_HID_CPU:-qemu64}" -smp 2 -m 2048 -nodefaults \
   -no-user-config -display none -no-reboot -serial stdio \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-  -kernel "$kdir/bzImage" -initrd "$work/initramfs.cpio" \
+  -kernel "$kernel" -initrd "$work/initramfs.cpio" \
   -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init wine.run=$run wine.args=$args" \
   </dev/null 2>&1 | stdbuf -oL tr -d '\r' | tee "$work/console.log"
 status=${PIPESTATUS[0]}
