@@ -10,7 +10,6 @@ namespace {
 
 using vantorel::link::trace::MayShowCommand;
 using vantorel::link::trace::MayShowReply;
-using vantorel::link::trace::ShortFunctionName;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(Trace, CommandsShowTheirDataUnlessTheyCarrySecrets) {
@@ -73,25 +72,6 @@ TEST(Trace, RepliesFollowTheirCommandAndTheModeInForce) {
         << c.secretMode;
   }
   EXPECT_FALSE(MayShowReply(nullptr, 0, version.data(), 9, false));
-}
-
-TEST(Trace, ExportNameFromTheCompilersFunctionName) {
-  struct Case {
-    const char* function;
-    const char* name;
-  };
-  for (const Case& c :
-       {Case{"unsigned char Brixa_GetVersion(char*, int*)", "Brixa_GetVersion"},
-        Case{"unsigned char PIN_ClearKey()", "PIN_ClearKey"},
-        Case{"std::uint8_t vantorel::pinpad::{anonymous}::KeyCommand(std::uint8_t)", "KeyCommand"},
-        Case{"Zelto_DrawLine", "Zelto_DrawLine"}, Case{"", ""}}) {
-    char out[64];
-    ShortFunctionName(c.function, out, sizeof out);
-    EXPECT_STREQ(out, c.name) << c.function;
-  }
-  char tiny[5];
-  ShortFunctionName("unsigned char Brixa_GetVersion(char*, int*)", tiny, sizeof tiny);
-  EXPECT_STREQ(tiny, "Brix");
 }
 
 }  // namespace
