@@ -97,6 +97,12 @@ const char* ClassName(std::uint8_t c) noexcept {
   switch (c) {
     case 0x78:
       return "device";
+    case 0x76:
+      return "LED";
+    case 0x7B:
+      return "audio";
+    case 0x8A:
+      return "display";
     case 0x7A:
       return "signpad";
     case 0x73:
@@ -190,7 +196,10 @@ bool MayShowCommand(const std::uint8_t* command, std::size_t length) noexcept {
   if (command == nullptr || length < 3) return false;
   switch (command[0]) {
     case 0x78:  // device
-    case 0x7A:  // display, pictures, capture
+    case 0x76:  // LEDs
+    case 0x7B:  // tone and audio
+    case 0x8A:  // display, pictures
+    case 0x7A:  // capture, clip area, regions
       return true;
     case 0x73:  // reader: every write shows except encrypted data and the device key
       return !(command[1] == 0x53 && (command[2] == 0x74 || command[2] == 0x76));
@@ -209,6 +218,9 @@ bool MayShowReply(const std::uint8_t* command, std::size_t commandLength, const 
   if (secretModeActive && !WholeFrame(reply, count)) return false;
   switch (command[0]) {
     case 0x78:
+    case 0x76:
+    case 0x7B:
+    case 0x8A:
     case 0x7A:
       return true;
     case 0x73:  // the encrypted data block stays hidden

@@ -20,6 +20,9 @@ TEST(Trace, CommandsShowTheirDataUnlessTheyCarrySecrets) {
   const std::vector<Case> cases = {
       {{0x78, 0x46, 0x01}, true},               // version
       {{0x7A, 0x46, 0x10, 1}, true},            // capture start
+      {{0x8A, 0x46, 0x11, 1, 0}, true},         // display: a line
+      {{0x76, 0x46, 0x01, 0x34}, true},         // LEDs
+      {{0x7B, 0x46, 0x02, 1, 2}, true},         // tone
       {{0x73, 0x52, 0x1D}, true},               // reader setting read
       {{0x73, 0x53, 0x1D, 0x01, 0x32}, true},   // reader setting write
       {{0x73, 0x53, 0x76, 0x10, 1, 2}, false},  // device key
@@ -58,6 +61,7 @@ TEST(Trace, RepliesFollowTheirCommandAndTheModeInForce) {
       {{0x78, 0x46, 0x01}, version, true, true},  // one whole frame
       {{0x78, 0x46, 0x01}, merged, false, true},
       {{0x78, 0x46, 0x01}, merged, true, false},  // may hold card data
+      {{0x8A, 0x52, 0x80}, version, false, true},  // backlight read
       {{0x75, 0x46, 0x81}, keyReply, true, true},
       {{0x75, 0x46, 0x81}, cardAnswer, true, false},  // card data answering the key poll
       {{0x75, 0x46, 0x81}, cardAnswer, false, false},
