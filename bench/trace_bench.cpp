@@ -118,6 +118,36 @@ void BM_TraceCheckOff(benchmark::State& s) {
 }
 BENCHMARK(BM_TraceCheckOff);
 
+// An export's record alone, against the same function without it, tracing off.
+[[gnu::noinline]] std::uint8_t WithRecord(std::uint8_t code) noexcept {
+  trace::ExportCall call("Bench_Export");
+  if (code == 0) return call.Result(201);
+  return call.Result(code);
+}
+[[gnu::noinline]] std::uint8_t WithoutRecord(std::uint8_t code) noexcept {
+  if (code == 0) return 201;
+  return code;
+}
+
+void BM_ExportCallOff(benchmark::State& s) {
+  trace::Configure(nullptr);
+  std::uint8_t code = 0;
+  for (auto _ : s) {
+    benchmark::DoNotOptimize(code);
+    benchmark::DoNotOptimize(WithRecord(code));
+  }
+}
+BENCHMARK(BM_ExportCallOff);
+
+void BM_ExportWithoutCall(benchmark::State& s) {
+  std::uint8_t code = 0;
+  for (auto _ : s) {
+    benchmark::DoNotOptimize(code);
+    benchmark::DoNotOptimize(WithoutRecord(code));
+  }
+}
+BENCHMARK(BM_ExportWithoutCall);
+
 // A whole export that returns before the command helper (the link is closed): the export-call
 // record at its top is all the trace adds, tracing off.
 void BM_EarlyReturnExportTraceOff(benchmark::State& s) {
