@@ -74,12 +74,10 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   // the claim back. The claim is not the wait: an encrypted-data entry acknowledged while
   // this command is on its way may clear the flag, and the wait then raises it again once
   // the terminal acknowledged this entry (the later of the two runs on the terminal).
-  std::uint8_t idle = 0;
-  if (!state.pinEntryActive.compare_exchange_strong(idle, 1))
-    return call.Result(VANTOREL_PIN_ENTRY_ACTIVE);
+  if (!state.pinEntry.Claim()) return call.Result(VANTOREL_PIN_ENTRY_ACTIVE);
   if (state.secureHeadActive.load() != 0 ||
       cardreader::ReadingClaim().load() == cardreader::ReadingPhase::kSwitchingOn) {
-    state.pinEntryActive = 0;  // an enable is switching the reader on
+    state.pinEntry.End();  // an enable is switching the reader on
     return call.Result(VANTOREL_SECURE_HEAD_ACTIVE);
   }
 
@@ -99,7 +97,7 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
     case pinpad::EntryOutcome::Kind::kEndedFromOutside:
       return call.Result(VANTOREL_FAILURE);  // closed, or superseded by an encrypted-data entry
     case pinpad::EntryOutcome::Kind::kNotStarted:
-      state.pinEntryActive = 0;
+      state.pinEntry.End();
       return call.Result(outcome.code);
     case pinpad::EntryOutcome::Kind::kRefused:
       break;

@@ -30,13 +30,6 @@ DataHandler& TheDataHandler() noexcept {
   return handler;
 }
 
-// Raised by every disable; an enable that sees it change while switching on does not start
-// reading, so a disable issued during the switch-on is not lost.
-std::atomic<unsigned>& DisableCount() noexcept {
-  static std::atomic<unsigned> count{0};
-  return count;
-}
-
 // Hands `count` bytes to the registered handler, on this thread, with no lock held (the
 // handler may call any export). Without a handler the delivery is dropped.
 void Deliver(const std::uint8_t* bytes, std::size_t count) noexcept {
@@ -53,7 +46,7 @@ class ClaimRelease {
   ~ClaimRelease() { ReadingClaim().store(ReadingPhase::kIdle); }
 };
 
-void ReadingLoop() noexcept {
+void ReadingLoop(link::PollingMode::Ticket ticket) noexcept {
   link::LinkState& state = link::State();
   const CommandBytes keyPoll{0x75, 0x46, 0x81};
   // A terminal that has card data to send may leave the poll unanswered and send the data by
@@ -66,7 +59,7 @@ void ReadingLoop() noexcept {
     const std::size_t n = PrepareDelivery(received.data(), count, delivery.data());
     if (n != 0) Deliver(delivery.data(), n);
   };
-  const auto reading = [&] { return state.secureHeadActive.load() != 0 && link::LinkIsOpen(); };
+  const auto reading = [&] { return state.reading.Current(ticket) && link::LinkIsOpen(); };
 
   while (reading()) {
     int count = 0;
@@ -128,7 +121,8 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   link::LoopListener listener;
   // A manual entry claims the PIN pad the same way; whichever claimed second sees the other.
   if (state.pinEntryActive.load() != 0) return call.Result(VANTOREL_PIN_ENTRY_ACTIVE);
-  const unsigned disables = cardreader::DisableCount().load();
+  // A disable issued from here on ends reading before it begins: it is not lost.
+  const link::PollingMode::Ticket mark = state.reading.Mark();
 
   // The switch-on goes out at once: no wait before the first command.
   const link::CommandOptions immediate{Accept::Ack, link::kNoWait};
@@ -138,31 +132,38 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   outputOn.Byte(0x01).Byte('1');
   rc = link::RunCommand(outputOn, immediate);
   if (rc != VANTOREL_SUCCESS) return call.Result(rc);
-  link::RunCommand(CommandBytes{0x75, 0x46, 0x82}, immediate);  // clear the key buffer
+  // Clears the key buffer. What follows its reply in the same read (a card swiped right
+  // after the switch-on) is the loop's: kept, and listened for from the acknowledgement on.
+  link::CommandOptions clear = immediate;
+  clear.startsLoop = true;
+  link::RunCommand(CommandBytes{0x75, 0x46, 0x82}, clear,
+                   [&](const link::Reply&) { listener.Begin(); });
 
+  link::PollingMode::Ticket ticket = 0;
   {
     // Under the link lock, so that a Brixa_Close (which clears the flags again once it holds
     // the link) cannot be overtaken. linkBusy is left alone: it counts other threads'
     // commands, and zeroing it would let the loop read their replies.
     link::LinkGuard guard;
-    if (!link::LinkIsOpen() || cardreader::DisableCount().load() != disables) {
+    if (!link::LinkIsOpen() || !state.reading.BeginUnlessEnded(mark, ticket)) {
       return call.Result(VANTOREL_SUCCESS);  // reading was ended before it began
     }
-    state.secureHeadActive = 1;
     ReadingClaim().store(ReadingPhase::kReading);
     listener.Begin();
   }
-  cardreader::ReadingLoop();
+  cardreader::ReadingLoop(ticket);
   return call.Result(VANTOREL_SUCCESS);
 }
 
 extern "C" unsigned char VANTOREL_CALL MSR_DisableSecureHead(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  cardreader::DisableCount().fetch_add(1);
+  // An enable still switching the head on does not begin reading; a running loop reads on
+  // until the disable was exchanged, and ends whatever the terminal answered, before the link
+  // is released.
+  link::State().reading.Forestall();
   link::CommandOptions options;
   options.wait = link::kDisableWait;
-  // Reading ends whatever the terminal answered, before the link is released.
-  options.afterExchange = [] { link::State().secureHeadActive = 0; };
+  options.afterExchange = [] { link::State().reading.End(); };
   return call.Result(link::RunCommand(link::SecureHeadSwitch(false), options));
 }

@@ -108,7 +108,7 @@ unsigned char OpenHid(int vendorId, int productId) noexcept {
   state.hidVendorId = vendorId;
   state.hidProductId = productId;
   state.linkIsHid = 1;
-  state.secureHeadActive = 0;
+  state.reading.End();
   state.linkOpen = 1;
   return VANTOREL_SUCCESS;
 }
@@ -139,7 +139,7 @@ unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int da
     return VANTOREL_FAILURE;
   }
   ResetInput();
-  state.secureHeadActive = 0;
+  state.reading.End();
   state.linkOpen = 1;
   return VANTOREL_SUCCESS;
 }
@@ -149,16 +149,10 @@ unsigned char Close() noexcept {
   if (!LinkIsOpen()) return VANTOREL_FAILURE;
   // Ending the modes first lets a polling loop in another thread stop at its next turn;
   // the lock then waits for a read in progress before the transport goes away.
-  state.pinEntryActive = 0;
-  state.secureHeadActive = 0;
-  state.captureActive = 0;
-  state.encryptedEntryActive = 0;
+  state.EndLoops();
   LinkGuard guard;
   if (!LinkIsOpen()) return VANTOREL_FAILURE;
-  state.pinEntryActive = 0;
-  state.secureHeadActive = 0;
-  state.captureActive = 0;
-  state.encryptedEntryActive = 0;
+  state.EndLoops();
   state.linkOpen = 0;
   ResetInput();
   if (state.linkIsHid.load() != 0) {

@@ -174,9 +174,4 @@ void HidDevice::AppendKept(const std::uint8_t* message, std::size_t length) noex
   }
 }
 
-HidDevice& TheHidDevice() noexcept {
-  static HidDevice device;
-  return device;
-}
-
 }  // namespace vantorel::link

@@ -71,7 +71,7 @@ class HidDevice {
   int productId_ = 0;
 };
 
-// The one instance of the process.
+// The one instance of the process, in LinkState (link_state.h).
 HidDevice& TheHidDevice() noexcept;
 
 }  // namespace vantorel::link

@@ -1,5 +1,7 @@
 #include "link/link_state.h"
 
+#include "link/reply_ownership.h"
+
 namespace vantorel::link {
 
 LinkState& State() noexcept {
@@ -7,14 +9,31 @@ LinkState& State() noexcept {
   return state;
 }
 
-std::array<std::uint8_t, kCommandBufferSize>& CommandBuffer() noexcept {
-  static std::array<std::uint8_t, kCommandBufferSize> buffer{};
-  return buffer;
+bool LinkState::Reset() noexcept {
+  std::unique_lock<std::mutex> held(lock, std::try_to_lock);
+  if (!held.owns_lock() || linkOpen.load() != 0 || linkBusy.load() != 0 ||
+      readingClaim.load() != ReadingPhase::kIdle || serial.IsOpen()) {
+    return false;
+  }
+  linkIsHid = 0;
+  hidVendorId = 0;
+  hidProductId = 0;
+  capture.Reset();
+  reading.Reset();
+  pinEntry.Reset();
+  encryptedEntry.Reset();
+  hid.Close();
+  commandBuffer.fill(0);
+  ResetInput();
+  return true;
 }
 
-std::mutex& LinkLock() noexcept {
-  static std::mutex lock;
-  return lock;
+SerialPort& TheSerialPort() noexcept {
+  return State().serial;
+}
+
+HidDevice& TheHidDevice() noexcept {
+  return State().hid;
 }
 
 }  // namespace vantorel::link

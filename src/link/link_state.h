@@ -1,4 +1,5 @@
-// The process-wide connection state, the shared command buffer and the link lock.
+// The process-wide state in one object: the connection flags, the loops' current markers, the
+// reader's claim, the transports, the shared command buffer and the link lock.
 #pragma once
 
 #include <array>
@@ -7,10 +8,19 @@
 #include <cstdint>
 #include <mutex>
 
+#include "link/hid_device.h"
+#include "link/polling_mode.h"
+#include "link/serial_port.h"
+
 namespace vantorel::link {
 
 inline constexpr std::size_t kCommandBufferSize = 1028;
 inline constexpr std::size_t kReplySize = 512;
+
+// Phases of the reader's claim: taken by an enable from its state checks until it returns,
+// so that a second enable cannot slip in while the first still switches the head on or
+// still runs its last pass. secureHeadActive is not yet set while switching on.
+enum class ReadingPhase : int { kIdle, kSwitchingOn, kReading };
 
 struct LinkState {
   std::atomic<int> linkOpen{0};
@@ -25,17 +35,47 @@ struct LinkState {
   std::atomic<std::uint8_t> encryptedEntryActive{0};
   std::atomic<int> hidVendorId{0};
   std::atomic<int> hidProductId{0};
+
+  // Whether each kind's loop is still the current one (polling_mode.h), over the flags above.
+  PollingMode capture{captureActive};
+  PollingMode reading{secureHeadActive};
+  PollingMode pinEntry{pinEntryActive};
+  PollingMode encryptedEntry{encryptedEntryActive};
+  std::atomic<ReadingPhase> readingClaim{ReadingPhase::kIdle};
+
+  // The transports; which one is in use is linkIsHid.
+  SerialPort serial;
+  HidDevice hid;
+
+  // Where every command is composed and framed in place; touched only with `lock` held.
+  std::array<std::uint8_t, kCommandBufferSize> commandBuffer{};
+  // Serialises every use of the transport: compose + exchange of a command, one polling
+  // read, one key poll. Never held while a loop sleeps or a callback runs.
+  std::mutex lock;
+
+  // Ends every loop at its next turn (a close).
+  void EndLoops() noexcept {
+    capture.End();
+    reading.End();
+    pinEntry.End();
+    encryptedEntry.End();
+  }
+
+  // Back to the state at load, for tests that run one case after another in one process:
+  // false (nothing changed) while the link is open or a command or loop may still run. The
+  // port map and an HID backend set for tests are kept.
+  bool Reset() noexcept;
 };
 
 // The one instance, zero at load.
 LinkState& State() noexcept;
 
-// Where every command is composed and framed in place; touched only with LinkLock held.
-std::array<std::uint8_t, kCommandBufferSize>& CommandBuffer() noexcept;
-
-// Serialises every use of the transport: compose + exchange of a command, one polling
-// read, one key poll. Never held while a loop sleeps or a callback runs.
-std::mutex& LinkLock() noexcept;
+inline std::array<std::uint8_t, kCommandBufferSize>& CommandBuffer() noexcept {
+  return State().commandBuffer;
+}
+inline std::mutex& LinkLock() noexcept {
+  return State().lock;
+}
 
 inline bool LinkIsOpen() noexcept {
   return State().linkOpen.load() != 0;

@@ -29,11 +29,6 @@ constexpr Refusals kTable[] = {
 
 }  // namespace
 
-std::atomic<ReadingPhase>& ReadingClaim() noexcept {
-  static std::atomic<ReadingPhase> claim{ReadingPhase::kIdle};
-  return claim;
-}
-
 std::uint8_t StartRefusal(Mode mode) noexcept {
   const Refusals& r = kTable[static_cast<int>(mode)];
   const LinkState& state = State();

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "link/link_state.h"
+
 namespace vantorel::link {
 
 // What a start is, and what may be running when it is called.
@@ -16,11 +18,10 @@ enum class Mode : std::uint8_t {
   kManualEntry,     // MSR_ManualInputCardData
 };
 
-// Phases of the reader's claim: taken by an enable from its state checks until it returns,
-// so that a second enable cannot slip in while the first still switches the head on or
-// still runs its last pass. secureHeadActive is not yet set while switching on.
-enum class ReadingPhase : int { kIdle, kSwitchingOn, kReading };
-std::atomic<ReadingPhase>& ReadingClaim() noexcept;
+// The reader's claim (LinkState::readingClaim, phases in link_state.h).
+inline std::atomic<ReadingPhase>& ReadingClaim() noexcept {
+  return State().readingClaim;
+}
 
 // The code that refuses starting `mode` in the state as it is now, or 0 when it may start.
 // The running modes are looked at in one order, whatever the start: a waiting PIN-pad or

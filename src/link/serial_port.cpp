@@ -129,8 +129,6 @@ void CopyOrEmpty(const char* text, char* out, std::size_t outSize) noexcept {
   std::memcpy(out, text, length + 1);
 }
 
-SerialPort thePort;
-
 }  // namespace
 
 bool SplitOpenString(const char* openString, OpenString& out) noexcept {
@@ -248,10 +246,6 @@ void SerialPort::Close() noexcept {
   std::lock_guard lock(mutex_);
   CloseDevice();
   isOpen_.store(0);
-}
-
-SerialPort& TheSerialPort() noexcept {
-  return thePort;
 }
 
 bool MapPort(int port, const char* devicePath) noexcept {

@@ -72,7 +72,7 @@ class SerialPort {
   char lineSettings_[257] = {};
 };
 
-// The one instance of the process.
+// The one instance of the process, in LinkState (link_state.h).
 SerialPort& TheSerialPort() noexcept;
 
 // COM port numbers: Brixa_MapPort's table. ResolvePortDevice turns a device name of the

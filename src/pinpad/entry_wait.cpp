@@ -1,8 +1,5 @@
 #include "pinpad/entry_wait.h"
 
-#include <algorithm>
-#include <atomic>
-
 #include "link/reply_ownership.h"
 
 namespace vantorel::pinpad {
@@ -11,32 +8,25 @@ namespace {
 using link::kAck;
 using link::kNak;
 
-// Which wait started last. Two waits under the same flag (two encrypted-data entries from
-// two threads) would otherwise both wait for the one answer the terminal gives, and the
-// loser would wait for ever; the older one ends as superseded instead. Written and read
-// with the link lock held.
-std::atomic<std::uint64_t> currentEntry{0};
-
-std::atomic<std::uint8_t>& FlagOf(WaitFlag flag) noexcept {
+// The PIN, amount, account and manual entries wait under pinEntry, the encrypted-data entry
+// under encryptedEntry. Two waits of one kind (two encrypted-data entries from two threads)
+// would otherwise both wait for the one answer the terminal gives, and the loser would wait
+// for ever; the older one ends as superseded instead.
+link::PollingMode& ModeOf(WaitFlag flag) noexcept {
   auto& state = link::State();
-  return flag == WaitFlag::kPinEntry ? state.pinEntryActive : state.encryptedEntryActive;
+  return flag == WaitFlag::kPinEntry ? state.pinEntry : state.encryptedEntry;
 }
 
-// Link held. Takes the other kind's flag away and raises our own.
-std::uint64_t BeginWait(WaitFlag flag) noexcept {
+// Link held. Takes the other kind's flag away and makes this wait the current one.
+link::PollingMode::Ticket BeginWait(WaitFlag flag) noexcept {
   auto& state = link::State();
   if (flag == WaitFlag::kEncryptedEntry) {
-    state.encryptedEntryActive = 1;
-    state.pinEntryActive = 0;
-  } else {
-    state.encryptedEntryActive = 0;
-    state.pinEntryActive = 1;
+    const auto ticket = state.encryptedEntry.Begin();
+    state.pinEntry.End();
+    return ticket;
   }
-  return ++currentEntry;
-}
-
-bool StillWaiting(WaitFlag flag, std::uint64_t entry) noexcept {
-  return FlagOf(flag).load() != 0 && currentEntry.load() == entry;
+  state.encryptedEntry.End();
+  return state.pinEntry.Begin();
 }
 
 }  // namespace
@@ -54,7 +44,7 @@ Verdict JudgePinPadMessage(const void*, const std::uint8_t* message, int count) 
 EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMessage& message,
                       EntryJudge judge, const void* judgeContext) noexcept {
   EntryOutcome outcome;
-  std::uint64_t entry = 0;
+  link::PollingMode::Ticket entry = 0;
   link::LoopListener listener;
   const std::uint8_t rc =
       link::RunCommand(command, {link::Accept::Ack, link::kNoWait, true}, [&](const link::Reply&) {
@@ -71,7 +61,7 @@ EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMes
     link::WithIdleLink([&] {
       // Checked with the link held: an entry that superseded this one did so holding the
       // link too, so its answer is never read here.
-      if (!StillWaiting(flag, entry)) return;
+      if (!ModeOf(flag).Current(entry)) return;
       message.fill(0);
       const int r = link::ReadMessage(message.data(), message.size(), link::kHidReplyTimeout);
       if (r <= 0) return;
@@ -87,12 +77,12 @@ EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMes
         case Verdict::kKeepWaiting:
           return;
       }
-      FlagOf(flag) = 0;
+      ModeOf(flag).End();
       done = true;
     });
     if (done) return outcome;
     link::Pause(link::kEntryPassSleep);
-    if (!StillWaiting(flag, entry)) {
+    if (!ModeOf(flag).Current(entry)) {
       outcome.kind = EntryOutcome::Kind::kEndedFromOutside;
       return outcome;
     }

@@ -45,9 +45,6 @@ constexpr std::size_t kSignFormatMaxData = kSignFormatWork - 3 - link::kLongFram
 
 std::atomic<VantorelPointHandler> pointHandler{nullptr};
 std::atomic<void*> pointContext{nullptr};
-// Bumped by every start: a loop whose capture was replaced leaves even when the new
-// capture already set captureActive again before the old loop looked.
-std::atomic<unsigned> captureGeneration{0};
 
 // The frame for a sign-format block; used only with the link held.
 std::array<std::uint8_t, kSignFormatWork> signFormatWork;
@@ -62,7 +59,7 @@ void Deliver(const int* values, int count) {
 
 class ReceiveLoop {
  public:
-  ReceiveLoop(int format, unsigned generation) : format_(format), generation_(generation) {}
+  ReceiveLoop(int format, link::PollingMode::Ticket ticket) : format_(format), ticket_(ticket) {}
 
   void Run() {
     const bool hid = link::State().linkIsHid.load() != 0;
@@ -78,9 +75,9 @@ class ReceiveLoop {
   }
 
  private:
-  bool Capturing() const {
-    return link::State().captureActive.load() != 0 && captureGeneration.load() == generation_;
-  }
+  // A loop whose capture was replaced leaves even when the new capture already raised
+  // captureActive again before the old loop looked.
+  bool Capturing() const { return link::State().capture.Current(ticket_); }
 
   // One read with the link held; false when a command holds or wants the link, or the
   // capture ended (checked with the link held: a new start takes the link to begin, so its
@@ -183,7 +180,7 @@ class ReceiveLoop {
   }
 
   const int format_;
-  const unsigned generation_;
+  const link::PollingMode::Ticket ticket_;
   std::size_t carry_ = 0;
   RelativePosition position_;
   std::array<std::uint8_t, kHidReadArea> read_{};
@@ -241,20 +238,21 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
   command.Byte(format).Byte(captureByte1).Byte(captureByte2).Byte(captureByte3);
   command.Byte(captureByte4).Byte(captureByte5).Byte(captureByte6).Byte(captureByte7);
 
-  // A capture running on another thread ends with this start, whatever its answer.
-  const unsigned generation = captureGeneration.fetch_add(1) + 1;
-  state.captureActive = 0;
+  // A capture running on another thread ends with this start, whatever its answer; this one
+  // does not begin when a later start superseded it before its answer came.
+  const link::PollingMode::Ticket mark = state.capture.Supersede();
+  link::PollingMode::Ticket ticket = 0;
   link::LoopListener listener;
   const std::uint8_t rc =
       link::RunCommand(command, {link::Accept::Ack, link::kNoWait, true}, [&](const link::Reply&) {
-        state.captureActive = 1;
+        state.capture.BeginUnlessEnded(mark, ticket);
         listener.Begin();
       });
   if (rc != VANTOREL_SUCCESS) {
-    state.captureActive = 0;
+    state.capture.End();
     return call.Result(rc);
   }
-  ReceiveLoop(format, generation).Run();
+  ReceiveLoop(format, ticket).Run();
   return call.Result(VANTOREL_SUCCESS);
 }
 
@@ -287,7 +285,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_ExitCapture(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   return call.Result(link::RunCommand(CommandBytes{kSignature, kPerform, 0x1F}, {},
-                                      [](const link::Reply&) { link::State().captureActive = 0; }));
+                                      [](const link::Reply&) { link::State().capture.End(); }));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_GetSignFormat(int formatNumber, unsigned char* buffer,

@@ -2,6 +2,7 @@
 // the ways reading ends.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 
 #include "cardreader_test_support.h"
@@ -84,6 +85,35 @@ TEST_P(SecureReading, FramedRecordsAndKeyPollRepliesAreDeliveredUnchanged) {
   const auto got = deliveries().Received();
   EXPECT_EQ(got.at(0), record);
   EXPECT_EQ(got.at(1), Text(";5413330089010434=2512?\r"));
+}
+
+// Card data the terminal sends right behind the switch-on's last reply, so that the enable's
+// own read collects both, belongs to the reading loop: delivered once, unchanged.
+TEST_P(SecureReading, CardDataRightBehindTheSwitchOnIsDelivered) {
+  const Bytes record = CardReaderModule::EncryptedRecord(Text("\x81\x40?\nENC-TRACK-1?\n\xEE"));
+  auto& terminal = session.terminal();
+  std::atomic<std::uint64_t> clearSeq{0};
+  std::atomic<bool> pushed{false};
+  const int id = terminal.AddTrafficListener(
+      [&](const vterm::ReceivedFrame& f) {
+        if (f.command.Key() == vterm::CommandKey{0x75, 0x46, 0x82}) clearSeq = f.seq;
+      },
+      [&](const vterm::SentMessage& m) {
+        if (m.frameSeq != 0 && m.frameSeq == clearSeq.load() && !pushed.exchange(true)) {
+          terminal.PushAfter(0, record);  // leaves once the reply has left
+        }
+      });
+  {
+    Reading reading;
+    ASSERT_TRUE(WaitForKeyPolls(session, 2));
+    ASSERT_TRUE(deliveries().WaitFor(1, 2000ms));
+    EXPECT_EQ(MSR_DisableSecureHead(), VANTOREL_SUCCESS);
+    EXPECT_EQ(reading.Result(), VANTOREL_SUCCESS);
+  }
+  terminal.RemoveTrafficListener(id);
+  ASSERT_TRUE(pushed.load());
+  EXPECT_EQ(deliveries().Received(), std::vector<Bytes>{record});
+  EXPECT_EQ(session.Frames().at(2), kEnable3);
 }
 
 TEST_P(SecureReading, ShortReadsDeliverNothingElevenBytesDo) {

@@ -60,7 +60,7 @@ TEST(Trace, RepliesFollowTheirCommandAndTheModeInForce) {
       {{0x78, 0x46, 0x01}, version, false, true},
       {{0x78, 0x46, 0x01}, version, true, true},  // one whole frame
       {{0x78, 0x46, 0x01}, merged, false, true},
-      {{0x78, 0x46, 0x01}, merged, true, false},  // may hold card data
+      {{0x78, 0x46, 0x01}, merged, true, false},   // may hold card data
       {{0x8A, 0x52, 0x80}, version, false, true},  // backlight read
       {{0x75, 0x46, 0x81}, keyReply, true, true},
       {{0x75, 0x46, 0x81}, cardAnswer, true, false},  // card data answering the key poll
