@@ -1,7 +1,8 @@
 // What the trace costs when it is off: the exchange layer (hooks before the write and after
-// the reply) and the command helper (its CallScope branch) against the same work without
-// the hooks, over a HID backend that answers at once, so that the transport's own time does
-// not hide the difference. Tracing on (to /dev/null) is shown for scale.
+// the reply) against the same work without the hooks, over a HID backend that answers at
+// once, so that the transport's own time does not hide the difference; and a whole export
+// that returns early, whose ExportCall record is all the trace adds to it. Tracing on (to
+// /dev/null) is shown for scale.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "link/hid_device.h"
 #include "link/link_state.h"
 #include "link/trace.h"
+#include "vantorel.h"
 
 namespace {
 
@@ -115,6 +117,56 @@ void BM_TraceCheckOff(benchmark::State& s) {
   }
 }
 BENCHMARK(BM_TraceCheckOff);
+
+// An export's record alone, against the same function without it, tracing off.
+[[gnu::noinline]] std::uint8_t WithRecord(std::uint8_t code) noexcept {
+  trace::ExportCall call("Bench_Export");
+  if (code == 0) return call.Result(201);
+  return call.Result(code);
+}
+[[gnu::noinline]] std::uint8_t WithoutRecord(std::uint8_t code) noexcept {
+  if (code == 0) return 201;
+  return code;
+}
+
+void BM_ExportCallOff(benchmark::State& s) {
+  trace::Configure(nullptr);
+  std::uint8_t code = 0;
+  for (auto _ : s) {
+    benchmark::DoNotOptimize(code);
+    benchmark::DoNotOptimize(WithRecord(code));
+  }
+}
+BENCHMARK(BM_ExportCallOff);
+
+void BM_ExportWithoutCall(benchmark::State& s) {
+  std::uint8_t code = 0;
+  for (auto _ : s) {
+    benchmark::DoNotOptimize(code);
+    benchmark::DoNotOptimize(WithoutRecord(code));
+  }
+}
+BENCHMARK(BM_ExportWithoutCall);
+
+// A whole export that returns before the command helper (the link is closed): the export-call
+// record at its top is all the trace adds, tracing off.
+void BM_EarlyReturnExportTraceOff(benchmark::State& s) {
+  trace::Configure(nullptr);
+  for (auto _ : s) {
+    benchmark::DoNotOptimize(Zelto_DrawLine(1, 2, 3, 4));
+  }
+}
+BENCHMARK(BM_EarlyReturnExportTraceOff);
+
+// The same with tracing on, to /dev/null: one line for the return code.
+void BM_EarlyReturnExportTraceOn(benchmark::State& s) {
+  trace::Configure("/dev/null");
+  for (auto _ : s) {
+    benchmark::DoNotOptimize(Zelto_DrawLine(1, 2, 3, 4));
+  }
+  trace::Configure(nullptr);
+}
+BENCHMARK(BM_EarlyReturnExportTraceOn);
 
 }  // namespace
 

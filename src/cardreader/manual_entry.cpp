@@ -55,17 +55,17 @@ using namespace vantorel;
 
 extern "C" unsigned char VANTOREL_CALL
 MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("MSR_ManualInputCardData");
+  vantorel::link::trace::ExportCall call(__func__);
   link::LinkState& state = link::State();
-  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (const auto rc = link::StartRefusal(link::Mode::kManualEntry); rc != 0) return rc;
+  if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (const auto rc = link::StartRefusal(link::Mode::kManualEntry); rc != 0) return call.Result(rc);
   if (!cardreader::ManualEntryValuesValid(request) || request.result == nullptr ||
       request.resultLength == nullptr) {
-    return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
   std::array<std::uint8_t, cardreader::kManualBodyCapacity> body;
   const std::size_t bodyLength = cardreader::BuildManualEntryBody(request, body.data());
-  if (bodyLength == 0) return VANTOREL_INVALID_ARGUMENT;
+  if (bodyLength == 0) return call.Result(VANTOREL_INVALID_ARGUMENT);
   link::CommandBytes command{0x75, 0x46, 0x40};
   command.Bytes(body.data(), bodyLength);
 
@@ -74,11 +74,11 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   // the claim back. The claim is not the wait: an encrypted-data entry acknowledged while
   // this command is on its way may clear the flag, and the wait then raises it again once
   // the terminal acknowledged this entry (the later of the two runs on the terminal).
-  if (!state.pinEntry.Claim()) return VANTOREL_PIN_ENTRY_ACTIVE;
+  if (!state.pinEntry.Claim()) return call.Result(VANTOREL_PIN_ENTRY_ACTIVE);
   if (state.secureHeadActive.load() != 0 ||
       cardreader::ReadingClaim().load() == cardreader::ReadingPhase::kSwitchingOn) {
     state.pinEntry.End();  // an enable is switching the reader on
-    return VANTOREL_SECURE_HEAD_ACTIVE;
+    return call.Result(VANTOREL_SECURE_HEAD_ACTIVE);
   }
 
   const bool endsOnAck = cardreader::EndsOnAck(request);
@@ -93,14 +93,14 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
         std::memcpy(request.result, message.data(), static_cast<std::size_t>(outcome.length));
         *request.resultLength = outcome.length;
       }
-      return VANTOREL_SUCCESS;
+      return call.Result(VANTOREL_SUCCESS);
     case pinpad::EntryOutcome::Kind::kEndedFromOutside:
-      return VANTOREL_FAILURE;  // closed, or superseded by an encrypted-data entry
+      return call.Result(VANTOREL_FAILURE);  // closed, or superseded by an encrypted-data entry
     case pinpad::EntryOutcome::Kind::kNotStarted:
       state.pinEntry.End();
-      return outcome.code;
+      return call.Result(outcome.code);
     case pinpad::EntryOutcome::Kind::kRefused:
       break;
   }
-  return outcome.code;
+  return call.Result(outcome.code);
 }

@@ -101,35 +101,37 @@ using link::CommandBytes;
 
 extern "C" unsigned char VANTOREL_CALL MSR_AddDataHandle(VantorelDataHandler handler,
                                                          int context) noexcept {
+  vantorel::link::trace::ExportCall call(__func__);
   std::lock_guard<std::mutex> lock(cardreader::HandlerMutex());
   cardreader::TheDataHandler() = {handler, context};
-  return VANTOREL_SUCCESS;
+  return call.Result(VANTOREL_SUCCESS);
 }
 
 extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("MSR_EnableSecureHead");
+  vantorel::link::trace::ExportCall call(__func__);
   link::LinkState& state = link::State();
-  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (const auto rc = link::StartRefusal(link::Mode::kSecureReading); rc != 0) return rc;
+  if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (const auto rc = link::StartRefusal(link::Mode::kSecureReading); rc != 0)
+    return call.Result(rc);
   ReadingPhase idle = ReadingPhase::kIdle;
   if (!ReadingClaim().compare_exchange_strong(idle, ReadingPhase::kSwitchingOn)) {
-    return VANTOREL_SECURE_HEAD_ACTIVE;
+    return call.Result(VANTOREL_SECURE_HEAD_ACTIVE);
   }
   cardreader::ClaimRelease release;
   link::LoopListener listener;
   // A manual entry claims the PIN pad the same way; whichever claimed second sees the other.
-  if (state.pinEntryActive.load() != 0) return VANTOREL_PIN_ENTRY_ACTIVE;
+  if (state.pinEntryActive.load() != 0) return call.Result(VANTOREL_PIN_ENTRY_ACTIVE);
   // A disable issued from here on ends reading before it begins: it is not lost.
   const link::PollingMode::Ticket mark = state.reading.Mark();
 
   // The switch-on goes out at once: no wait before the first command.
   const link::CommandOptions immediate{Accept::Ack, link::kNoWait};
   std::uint8_t rc = link::RunCommand(link::SecureHeadSwitch(true), immediate);
-  if (rc != VANTOREL_SUCCESS) return rc;
+  if (rc != VANTOREL_SUCCESS) return call.Result(rc);
   CommandBytes outputOn{0x73, 0x53, 0x1A};
   outputOn.Byte(0x01).Byte('1');
   rc = link::RunCommand(outputOn, immediate);
-  if (rc != VANTOREL_SUCCESS) return rc;
+  if (rc != VANTOREL_SUCCESS) return call.Result(rc);
   // Clears the key buffer. What follows its reply in the same read (a card swiped right
   // after the switch-on) is the loop's: kept, and listened for from the acknowledgement on.
   link::CommandOptions clear = immediate;
@@ -144,18 +146,18 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
     // commands, and zeroing it would let the loop read their replies.
     link::LinkGuard guard;
     if (!link::LinkIsOpen() || !state.reading.BeginUnlessEnded(mark, ticket)) {
-      return VANTOREL_SUCCESS;  // reading was ended before it began
+      return call.Result(VANTOREL_SUCCESS);  // reading was ended before it began
     }
     ReadingClaim().store(ReadingPhase::kReading);
     listener.Begin();
   }
   cardreader::ReadingLoop(ticket);
-  return VANTOREL_SUCCESS;
+  return call.Result(VANTOREL_SUCCESS);
 }
 
 extern "C" unsigned char VANTOREL_CALL MSR_DisableSecureHead(void) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("MSR_DisableSecureHead");
-  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   // An enable still switching the head on does not begin reading; a running loop reads on
   // until the disable was exchanged, and ends whatever the terminal answered, before the link
   // is released.
@@ -163,5 +165,5 @@ extern "C" unsigned char VANTOREL_CALL MSR_DisableSecureHead(void) noexcept {
   link::CommandOptions options;
   options.wait = link::kDisableWait;
   options.afterExchange = [] { link::State().reading.End(); };
-  return link::RunCommand(link::SecureHeadSwitch(false), options);
+  return call.Result(link::RunCommand(link::SecureHeadSwitch(false), options));
 }

@@ -38,7 +38,6 @@ std::uint8_t Send(const CommandBytes& command) {
 }
 
 std::uint8_t SetValue(const SettingMember& m, std::uint8_t value) noexcept {
-  const link::trace::ExportScope traceScope(m.name.data());
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (value < m.low || value > m.high) return VANTOREL_INVALID_ARGUMENT;
   CommandBytes command = Compose(m);
@@ -47,7 +46,6 @@ std::uint8_t SetValue(const SettingMember& m, std::uint8_t value) noexcept {
 }
 
 std::uint8_t SetFlags(const SettingMember& m, const std::uint8_t* flags, int count) noexcept {
-  const link::trace::ExportScope traceScope(m.name.data());
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   CommandBytes command = Compose(m);
   command.Byte(0x01).Byte(static_cast<std::uint8_t>(m.maskBase + FoldFlags(flags, count)));
@@ -55,7 +53,6 @@ std::uint8_t SetFlags(const SettingMember& m, const std::uint8_t* flags, int cou
 }
 
 std::uint8_t SetBlock(const SettingMember& m, const unsigned char* data, int length) noexcept {
-  const link::trace::ExportScope traceScope(m.name.data());
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (length != m.blockLength || data == nullptr) return VANTOREL_INVALID_ARGUMENT;
   CommandBytes command = Compose(m);
@@ -64,7 +61,6 @@ std::uint8_t SetBlock(const SettingMember& m, const unsigned char* data, int len
 }
 
 std::uint8_t GetValue(const SettingMember& m, unsigned char* value) noexcept {
-  const link::trace::ExportScope traceScope(m.name.data());
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (value == nullptr) return VANTOREL_INVALID_ARGUMENT;
   return Exchange(Compose(m), [&](const link::Reply& reply) {
@@ -75,7 +71,6 @@ std::uint8_t GetValue(const SettingMember& m, unsigned char* value) noexcept {
 }
 
 std::uint8_t GetBytes(const SettingMember& m, unsigned char* buffer, int* length) noexcept {
-  const link::trace::ExportScope traceScope(m.name.data());
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
   return Exchange(Compose(m), [&](const link::Reply& reply) {
@@ -132,19 +127,22 @@ using vantorel::cardreader::Shape;
 #define SETTER(name)                                                          \
   VANTOREL_CHECK_SHAPE(name, Shape::kSet);                                    \
   extern "C" unsigned char VANTOREL_CALL name(unsigned char value) noexcept { \
-    return SetValue(VANTOREL_SETTING(name), value);                           \
+    vantorel::link::trace::ExportCall call(__func__);                         \
+    return call.Result(SetValue(VANTOREL_SETTING(name), value));              \
   }
 // Getters of one byte.
 #define GETTER(name)                                                           \
   VANTOREL_CHECK_SHAPE(name, Shape::kGetByte);                                 \
   extern "C" unsigned char VANTOREL_CALL name(unsigned char* value) noexcept { \
-    return GetValue(VANTOREL_SETTING(name), value);                            \
+    vantorel::link::trace::ExportCall call(__func__);                          \
+    return call.Result(GetValue(VANTOREL_SETTING(name), value));               \
   }
 // Getters of a block, a counted block or eight bytes.
 #define BLOCK_GETTER(name)                                                                   \
   VANTOREL_CHECK_SHAPE(name, Shape::kGetBlock, Shape::kGetCounted, Shape::kGetEight);        \
   extern "C" unsigned char VANTOREL_CALL name(unsigned char* buffer, int* length) noexcept { \
-    return GetBytes(VANTOREL_SETTING(name), buffer, length);                                 \
+    vantorel::link::trace::ExportCall call(__func__);                                        \
+    return call.Result(GetBytes(VANTOREL_SETTING(name), buffer, length));                    \
   }
 
 GETTER(MSR_GetOutputSetting)
@@ -181,30 +179,35 @@ VANTOREL_CHECK_SHAPE(MSR_SetMaskOption, Shape::kSetFlags3);
 
 extern "C" unsigned char VANTOREL_CALL MSR_SetEncryptedData(const unsigned char* data,
                                                             int length) noexcept {
-  return SetBlock(VANTOREL_SETTING(MSR_SetEncryptedData), data, length);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(SetBlock(VANTOREL_SETTING(MSR_SetEncryptedData), data, length));
 }
 
 extern "C" unsigned char VANTOREL_CALL MSR_LoadDeviceKey(const unsigned char* key,
                                                          int length) noexcept {
-  return SetBlock(VANTOREL_SETTING(MSR_LoadDeviceKey), key, length);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(SetBlock(VANTOREL_SETTING(MSR_LoadDeviceKey), key, length));
 }
 
 extern "C" unsigned char VANTOREL_CALL MSR_SetEncryptOption(unsigned char flag1,
                                                             unsigned char flag2,
                                                             unsigned char flag3,
                                                             unsigned char flag4) noexcept {
+  vantorel::link::trace::ExportCall call(__func__);
   const std::uint8_t flags[] = {flag1, flag2, flag3, flag4};
-  return SetFlags(VANTOREL_SETTING(MSR_SetEncryptOption), flags, 4);
+  return call.Result(SetFlags(VANTOREL_SETTING(MSR_SetEncryptOption), flags, 4));
 }
 
 extern "C" unsigned char VANTOREL_CALL MSR_SetHashOption(unsigned char flag1, unsigned char flag2,
                                                          unsigned char flag3) noexcept {
+  vantorel::link::trace::ExportCall call(__func__);
   const std::uint8_t flags[] = {flag1, flag2, flag3};
-  return SetFlags(VANTOREL_SETTING(MSR_SetHashOption), flags, 3);
+  return call.Result(SetFlags(VANTOREL_SETTING(MSR_SetHashOption), flags, 3));
 }
 
 extern "C" unsigned char VANTOREL_CALL MSR_SetMaskOption(unsigned char flag1, unsigned char flag2,
                                                          unsigned char flag3) noexcept {
+  vantorel::link::trace::ExportCall call(__func__);
   const std::uint8_t flags[] = {flag1, flag2, flag3};
-  return SetFlags(VANTOREL_SETTING(MSR_SetMaskOption), flags, 3);
+  return call.Result(SetFlags(VANTOREL_SETTING(MSR_SetMaskOption), flags, 3));
 }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "link/command.h"
+#include "link/trace.h"
 #include "vantorel.h"
 
 namespace vantorel::device {
@@ -14,21 +15,17 @@ constexpr char kSdkVersion[] = VANTOREL_VERSION_STRING;
 
 // The reply's data to the caller's buffer, their count to `length`. A text too long for the
 // reply area fails whole rather than coming back cut.
-std::uint8_t ReadData(CommandBytes command, char* buffer, int* length,
-                      const char* caller = __builtin_FUNCTION()) {
+std::uint8_t ReadData(CommandBytes command, char* buffer, int* length) {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
   link::CommandOptions options;
   options.accept = Accept::Data;
   options.wholeReply = true;
-  return link::RunCommand(
-      command, options,
-      [&](const link::Reply& reply) {
-        const auto data = reply.Data();
-        std::memcpy(buffer, data.data(), data.size());
-        *length = static_cast<int>(data.size());
-      },
-      caller);
+  return link::RunCommand(command, options, [&](const link::Reply& reply) {
+    const auto data = reply.Data();
+    std::memcpy(buffer, data.data(), data.size());
+    *length = static_cast<int>(data.size());
+  });
 }
 
 // High nibble for the first selector, low nibble for the second; 0 differs between them.
@@ -44,67 +41,76 @@ using link::CommandBytes;
 using link::LinkIsOpen;
 
 extern "C" unsigned char VANTOREL_CALL Brixa_GetVersion(char* buffer, int* length) noexcept {
-  return ReadData(link::VersionQuery(), buffer, length);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(ReadData(link::VersionQuery(), buffer, length));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_GetSerialNumber(char* buffer, int* length) noexcept {
-  return ReadData({0x78, 0x46, 0x02}, buffer, length);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(ReadData({0x78, 0x46, 0x02}, buffer, length));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_GetModelNumber(char* buffer, int* length) noexcept {
-  return ReadData({0x78, 0x46, 0x20}, buffer, length);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(ReadData({0x78, 0x46, 0x20}, buffer, length));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_SetSerialNumber(const char* serialNumber,
                                                              int serialLength) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (serialLength != 8 || serialNumber == nullptr || link::TextLength(serialNumber, 8) != 8) {
-    return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
   CommandBytes command{0x78, 0x46, 0x03};
   command.Bytes(serialNumber, 8);
-  return link::RunCommand(command);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_ControlLED(unsigned char ledSelect1,
                                                         unsigned char ledSelect2) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (ledSelect1 > 4 || ledSelect2 > 4) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (ledSelect1 > 4 || ledSelect2 > 4) return call.Result(VANTOREL_INVALID_ARGUMENT);
   CommandBytes command{0x76, 0x46, 0x01};
   command.Byte(
       static_cast<std::uint8_t>(device::kLedHigh[ledSelect1] << 4 | device::kLedLow[ledSelect2]));
-  return link::RunCommand(command);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_GenerateTone(int frequency, int duration) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (frequency < 6 || frequency > 39999 || duration < 0 || duration > 65535) {
-    return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
   CommandBytes command{0x7B, 0x46, 0x02};
   command.Word(frequency).Word(duration);
-  return link::RunCommand(command);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_ControlAudio(unsigned char audioSetting) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   CommandBytes command{0x7B, 0x46, 0x01};
   command.Byte(audioSetting);
-  return link::RunCommand(command);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_ReSet(void) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   CommandBytes command{0x78, 0x46, 0x0A};
   command.Bytes("IRFW", 4);
   // Over HID the terminal's acknowledgement is read (and ignored), so it reaches no loop.
   link::SendCommand(command, true);
-  return VANTOREL_SUCCESS;
+  return call.Result(VANTOREL_SUCCESS);
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_GetSdkVersion(char* buffer, int* length) noexcept {
-  if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (buffer == nullptr || length == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
   std::memcpy(buffer, device::kSdkVersion, sizeof device::kSdkVersion);
   *length = static_cast<int>(sizeof device::kSdkVersion - 1);
-  return VANTOREL_SUCCESS;
+  return call.Result(VANTOREL_SUCCESS);
 }

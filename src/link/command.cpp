@@ -143,24 +143,11 @@ std::uint8_t SendCommandBody(const CommandBytes& command, bool exchangeOverHid) 
 }  // namespace
 
 std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& options,
-                            ReplyHandler onSuccess, void* context, const char* caller) noexcept {
-  if (trace::On()) [[unlikely]] {
-    trace::CallScope scope(caller);
-    const std::uint8_t rc = RunCommandBody(outgoing, options, onSuccess, context);
-    scope.Result(rc);
-    return rc;
-  }
+                            ReplyHandler onSuccess, void* context) noexcept {
   return RunCommandBody(outgoing, options, onSuccess, context);
 }
 
-std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid,
-                         const char* caller) noexcept {
-  if (trace::On()) [[unlikely]] {
-    trace::CallScope scope(caller);
-    const std::uint8_t rc = SendCommandBody(command, exchangeOverHid);
-    scope.Result(rc);
-    return rc;
-  }
+std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid) noexcept {
   return SendCommandBody(command, exchangeOverHid);
 }
 

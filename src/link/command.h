@@ -134,9 +134,8 @@ struct Outgoing {
   std::span<const std::uint8_t> frame{};
 };
 
-// `caller` names the export in the trace (the function that called RunCommand).
 std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& options,
-                            ReplyHandler onSuccess, void* context, const char* caller) noexcept;
+                            ReplyHandler onSuccess, void* context) noexcept;
 
 template <class F>
 ReplyHandler HandlerFor() noexcept {
@@ -160,32 +159,30 @@ ReplyHandler HandlerFor() noexcept {
 // is never reported as a value. 99 when the command did not fit; 201 when the connection
 // closed while the command waited.
 template <class F>
-std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options, F&& onSuccess,
-                        const char* caller = __builtin_FUNCTION()) noexcept {
-  return RunCommandWith({&command, {}}, options, HandlerFor<F>(), &onSuccess, caller);
+std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options,
+                        F&& onSuccess) noexcept {
+  return RunCommandWith({&command, {}}, options, HandlerFor<F>(), &onSuccess);
 }
 
-inline std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& options = {},
-                               const char* caller = __builtin_FUNCTION()) noexcept {
-  return RunCommandWith({&command, {}}, options, nullptr, nullptr, caller);
+inline std::uint8_t RunCommand(const CommandBytes& command,
+                               const CommandOptions& options = {}) noexcept {
+  return RunCommandWith({&command, {}}, options, nullptr, nullptr);
 }
 
 // The same for a frame built outside commandBuffer.
 template <class F>
 std::uint8_t RunFrame(std::span<const std::uint8_t> frame, const CommandOptions& options,
-                      F&& onSuccess, const char* caller = __builtin_FUNCTION()) noexcept {
-  return RunCommandWith({nullptr, frame}, options, HandlerFor<F>(), &onSuccess, caller);
+                      F&& onSuccess) noexcept {
+  return RunCommandWith({nullptr, frame}, options, HandlerFor<F>(), &onSuccess);
 }
 inline std::uint8_t RunFrame(std::span<const std::uint8_t> frame,
-                             const CommandOptions& options = {},
-                             const char* caller = __builtin_FUNCTION()) noexcept {
-  return RunCommandWith({nullptr, frame}, options, nullptr, nullptr, caller);
+                             const CommandOptions& options = {}) noexcept {
+  return RunCommandWith({nullptr, frame}, options, nullptr, nullptr);
 }
 
 // Send-only commands (restart, cancel): wait, send without judging a reply, return 1.
 // With `exchangeOverHid` the HID side performs the whole exchange and ignores its result
 // (restart), otherwise it reads nothing (cancel); serial only writes.
-std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid = false,
-                         const char* caller = __builtin_FUNCTION()) noexcept;
+std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid = false) noexcept;
 
 }  // namespace vantorel::link

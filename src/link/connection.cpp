@@ -57,17 +57,6 @@ bool ValidBaud(int baud) {
   return false;
 }
 
-// The connection exports trace their own results: they do not go through the command helper.
-template <class F>
-unsigned char Traced(const char* exportName, F&& body) noexcept {
-  if (!trace::On()) [[likely]]
-    return body();
-  trace::ExportScope scope(exportName);
-  const unsigned char rc = body();
-  trace::CallScope(exportName).Result(rc);
-  return rc;
-}
-
 unsigned char OpenHid(int vendorId, int productId) noexcept;
 unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int dataBits) noexcept;
 unsigned char Close() noexcept;
@@ -78,17 +67,19 @@ unsigned char Close() noexcept;
 using namespace vantorel::link;
 
 extern "C" unsigned char VANTOREL_CALL Brixa_OpenHid(int vendorId, int productId) noexcept {
-  return Traced("Brixa_OpenHid", [&] { return OpenHid(vendorId, productId); });
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(OpenHid(vendorId, productId));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_OpenPort(int port, int baudRate, char parity,
                                                       int stopBits, int dataBits) noexcept {
-  return Traced("Brixa_OpenPort",
-                [&] { return OpenPort(port, baudRate, parity, stopBits, dataBits); });
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(OpenPort(port, baudRate, parity, stopBits, dataBits));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_Close(void) noexcept {
-  return Traced("Brixa_Close", [] { return Close(); });
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(Close());
 }
 
 namespace vantorel::link {
@@ -177,5 +168,6 @@ unsigned char Close() noexcept {
 }  // namespace vantorel::link
 
 extern "C" unsigned char VANTOREL_CALL Brixa_MapPort(int port, const char* devicePath) noexcept {
-  return MapPort(port, devicePath) ? VANTOREL_SUCCESS : VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(MapPort(port, devicePath) ? VANTOREL_SUCCESS : VANTOREL_INVALID_ARGUMENT);
 }

@@ -97,6 +97,12 @@ const char* ClassName(std::uint8_t c) noexcept {
   switch (c) {
     case 0x78:
       return "device";
+    case 0x76:
+      return "LED";
+    case 0x7B:
+      return "audio";
+    case 0x8A:
+      return "display";
     case 0x7A:
       return "signpad";
     case 0x73:
@@ -169,13 +175,20 @@ struct LoadTimeConfiguration {
 } loadTimeConfiguration;
 }  // namespace
 
-const char* ExportScope::Enter(const char* exportName) noexcept {
+const char* ExportCall::Enter(const char* exportName) noexcept {
   const char* previous = currentExport;
   currentExport = exportName;
   return previous;
 }
 
-void ExportScope::Leave(const char* previous) noexcept {
+void ExportCall::Leave(const char* previous, std::uint8_t rc, bool recorded) noexcept {
+  char text[128];
+  if (recorded) {
+    std::snprintf(text, sizeof text, "returned %u (%s)", rc, ReturnCodeMeaning(rc));
+  } else {
+    std::snprintf(text, sizeof text, "returned without a recorded code");
+  }
+  Note(text);
   currentExport = previous;
 }
 
@@ -183,7 +196,10 @@ bool MayShowCommand(const std::uint8_t* command, std::size_t length) noexcept {
   if (command == nullptr || length < 3) return false;
   switch (command[0]) {
     case 0x78:  // device
-    case 0x7A:  // display, pictures, capture
+    case 0x76:  // LEDs
+    case 0x7B:  // tone and audio
+    case 0x8A:  // display, pictures
+    case 0x7A:  // capture, clip area, regions
       return true;
     case 0x73:  // reader: every write shows except encrypted data and the device key
       return !(command[1] == 0x53 && (command[2] == 0x74 || command[2] == 0x76));
@@ -202,6 +218,9 @@ bool MayShowReply(const std::uint8_t* command, std::size_t commandLength, const 
   if (secretModeActive && !WholeFrame(reply, count)) return false;
   switch (command[0]) {
     case 0x78:
+    case 0x76:
+    case 0x7B:
+    case 0x8A:
     case 0x7A:
       return true;
     case 0x73:  // the encrypted data block stays hidden
@@ -214,23 +233,6 @@ bool MayShowReply(const std::uint8_t* command, std::size_t commandLength, const 
     default:
       return false;
   }
-}
-
-void ShortFunctionName(const char* function, char* out, std::size_t outSize) noexcept {
-  if (outSize == 0) return;
-  out[0] = '\0';
-  if (function == nullptr) return;
-  const char* paren = std::strchr(function, '(');
-  const char* end = paren != nullptr ? paren : function + std::strlen(function);
-  const char* begin = end;
-  while (begin > function && begin[-1] != ' ' && begin[-1] != ':' && begin[-1] != '*' &&
-         begin[-1] != '&') {
-    --begin;
-  }
-  std::size_t n = static_cast<std::size_t>(end - begin);
-  if (n >= outSize) n = outSize - 1;
-  std::memcpy(out, begin, n);
-  out[n] = '\0';
 }
 
 const char* ReturnCodeMeaning(std::uint8_t rc) noexcept {
@@ -346,24 +348,6 @@ void MessageReceived(const std::uint8_t* message, int count) noexcept {
     Emit(line);
   } catch (...) {
   }
-}
-
-CallScope::CallScope(const char* function) noexcept : previous_(currentExport) {
-  name_[0] = '\0';
-  if (currentExport == nullptr) {
-    ShortFunctionName(function, name_, sizeof name_);
-    currentExport = name_;
-  }
-}
-
-CallScope::~CallScope() {
-  currentExport = previous_;
-}
-
-void CallScope::Result(std::uint8_t rc) noexcept {
-  char text[128];
-  std::snprintf(text, sizeof text, "returned %u (%s)", rc, ReturnCodeMeaning(rc));
-  Note(text);
 }
 
 void OsError(const char* call, const char* path, const char* systemMessage,

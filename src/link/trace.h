@@ -26,25 +26,37 @@ inline bool On() noexcept {
 // this once at load with VANTOREL_TRACE; tests may call it again.
 void Configure(const char* target) noexcept;
 
-// Names the export that the calling thread runs, for the lines that follow; restores the
-// previous name when it ends. Exports that go through the command helper need none.
-class ExportScope {
+// The record of one export call: the first statement of every export, and every return of
+// the export goes through Result(). While it lives it names the export in the lines that
+// follow on this thread (a nested export, such as a callback calling another export, names
+// itself and then gives the name back); when it ends it traces the code the export returned
+// with its meaning. Off, it costs one relaxed load and a branch.
+class ExportCall {
  public:
-  explicit ExportScope(const char* exportName) noexcept : active_(On()) {
+  explicit ExportCall(const char* exportName) noexcept : active_(On()) {
     if (active_) [[unlikely]]
       previous_ = Enter(exportName);
   }
-  ~ExportScope() {
+  ~ExportCall() {
     if (active_) [[unlikely]]
-      Leave(previous_);
+      Leave(previous_, rc_, recorded_);
   }
-  ExportScope(const ExportScope&) = delete;
-  ExportScope& operator=(const ExportScope&) = delete;
+  ExportCall(const ExportCall&) = delete;
+  ExportCall& operator=(const ExportCall&) = delete;
+
+  // The export's return code, passed through: `return call.Result(rc);`.
+  std::uint8_t Result(std::uint8_t rc) noexcept {
+    rc_ = rc;
+    recorded_ = true;
+    return rc;
+  }
 
  private:
   static const char* Enter(const char* exportName) noexcept;
-  static void Leave(const char* previous) noexcept;
+  static void Leave(const char* previous, std::uint8_t rc, bool recorded) noexcept;
   bool active_;
+  bool recorded_ = false;
+  std::uint8_t rc_ = 0;
   const char* previous_ = nullptr;
 };
 
@@ -55,21 +67,6 @@ void ReplyReceived(const std::uint8_t* sentFrame, std::size_t sentLength, const 
                    int count) noexcept;
 // Bytes the terminal sent by itself (capture, secure reading, entries).
 void MessageReceived(const std::uint8_t* message, int count) noexcept;
-// One call of the command helper: names the lines that follow after the export that called
-// it (from a compiler's function name, unless an ExportScope named it already) and traces
-// its return code.
-class CallScope {
- public:
-  explicit CallScope(const char* function) noexcept;
-  ~CallScope();
-  CallScope(const CallScope&) = delete;
-  CallScope& operator=(const CallScope&) = delete;
-  void Result(std::uint8_t rc) noexcept;
-
- private:
-  char name_[64];
-  const char* previous_;
-};
 // An OS call that failed on `path`: "open /dev/ttyUSB0: Permission denied". `hint` (may be
 // null) follows after " — ".
 void OsError(const char* call, const char* path, const char* systemMessage,
@@ -92,8 +89,6 @@ bool MayShowCommand(const std::uint8_t* command, std::size_t length) noexcept;
 // entry, secure reading) is in force.
 bool MayShowReply(const std::uint8_t* command, std::size_t commandLength, const std::uint8_t* reply,
                   int count, bool secretModeActive) noexcept;
-// "Brixa_GetVersion" from "unsigned char Brixa_GetVersion(char*, int*)".
-void ShortFunctionName(const char* function, char* out, std::size_t outSize) noexcept;
 // The meaning of a return code.
 const char* ReturnCodeMeaning(std::uint8_t rc) noexcept;
 

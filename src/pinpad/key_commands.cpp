@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "link/command.h"
+#include "link/trace.h"
 #include "vantorel.h"
 
 namespace vantorel::pinpad {
@@ -28,9 +29,9 @@ const char* KeyName(std::uint8_t key) noexcept {
 }
 
 // Both succeed only with more than six reply bytes, stricter than a plain trigger.
-std::uint8_t KeyCommand(std::uint8_t sub, const char* caller = __builtin_FUNCTION()) noexcept {
+std::uint8_t KeyCommand(std::uint8_t sub) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  return link::RunCommand(CommandBytes{0x75, 0x46, sub}, {Accept::Data}, caller);
+  return link::RunCommand(CommandBytes{0x75, 0x46, sub}, {Accept::Data});
 }
 
 }  // namespace
@@ -39,23 +40,26 @@ std::uint8_t KeyCommand(std::uint8_t sub, const char* caller = __builtin_FUNCTIO
 using namespace vantorel;
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetKey(char* keyName, int* keyNameLength) noexcept {
-  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (keyName == nullptr || keyNameLength == nullptr) return VANTOREL_INVALID_ARGUMENT;
-  return link::RunCommand(link::CommandBytes{0x75, 0x46, pinpad::kGetKey}, {link::Accept::Data},
-                          [&](const link::Reply& reply) {
-                            if (!reply.Holds(1)) return false;
-                            const char* name = pinpad::KeyName(reply.At(0));
-                            const std::size_t length = std::strlen(name);
-                            std::memcpy(keyName, name, length + 1);
-                            *keyNameLength = static_cast<int>(length);
-                            return true;
-                          });
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (keyName == nullptr || keyNameLength == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  return call.Result(link::RunCommand(link::CommandBytes{0x75, 0x46, pinpad::kGetKey},
+                                      {link::Accept::Data}, [&](const link::Reply& reply) {
+                                        if (!reply.Holds(1)) return false;
+                                        const char* name = pinpad::KeyName(reply.At(0));
+                                        const std::size_t length = std::strlen(name);
+                                        std::memcpy(keyName, name, length + 1);
+                                        *keyNameLength = static_cast<int>(length);
+                                        return true;
+                                      }));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_ClearKey(void) noexcept {
-  return pinpad::KeyCommand(pinpad::kClearKey);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(pinpad::KeyCommand(pinpad::kClearKey));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_InvalidateKey(void) noexcept {
-  return pinpad::KeyCommand(pinpad::kInvalidateKey);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(pinpad::KeyCommand(pinpad::kInvalidateKey));
 }

@@ -100,57 +100,63 @@ using pinpad::kBodyLimit;
 using pinpad::WaitFlag;
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("PIN_GetPINBlock");
+  vantorel::link::trace::ExportCall call(__func__);
   if (const auto rc = pinpad::EntryStateCheck(link::Mode::kPinPadEntry); rc != VANTOREL_SUCCESS)
-    return rc;
-  if (request.mode != '0' && request.mode != '1') return VANTOREL_INVALID_ARGUMENT;
-  if (request.upperBound < 4 || request.upperBound > 12) return VANTOREL_INVALID_ARGUMENT;
-  if (request.lowerBound < 4 || request.lowerBound > 12) return VANTOREL_INVALID_ARGUMENT;
-  if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;
-  if (request.accountNumber == nullptr) return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(rc);
+  if (request.mode != '0' && request.mode != '1') return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (request.upperBound < 4 || request.upperBound > 12)
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (request.lowerBound < 4 || request.lowerBound > 12)
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (request.upperBound < request.lowerBound) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (request.accountNumber == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
   const std::size_t accountLength = link::TextLength(request.accountNumber, 16);
   if (!pinpad::IsAccountNumber(request.accountNumber, accountLength)) {
-    return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
-  if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
+  if (!pinpad::CommonArgumentsValid(request)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   Body<kBodyLimit> body;
   body.Byte(request.mode).Byte(request.upperBound).Byte(request.lowerBound);
   body.Byte(accountLength == 16 ? 1 : 0).Bytes(request.accountNumber, accountLength);
   pinpad::PutEntryFields(body, request);
   CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kPinBlock};
-  if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
+  if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
-  return pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE,
-                     [&](const link::Reply& message) {
-                       const auto data = message.Data();
-                       std::memcpy(request.result, data.data(), data.size());
-                       request.result[data.size()] = 0;
-                       *request.resultLength = static_cast<int>(data.size());
-                     });
+  return call.Result(
+      pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE, [&](const link::Reply& message) {
+        const auto data = message.Data();
+        std::memcpy(request.result, data.data(), data.size());
+        request.result[data.size()] = 0;
+        *request.resultLength = static_cast<int>(data.size());
+      }));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_CancelPIN(void) noexcept {
-  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   // The terminal ends the pending entry with a refusal, which the waiting call reads.
-  return link::SendCommand(CommandBytes{pinpad::kPinPad, pinpad::kPerform, pinpad::kCancel});
+  return call.Result(
+      link::SendCommand(CommandBytes{pinpad::kPinPad, pinpad::kPerform, pinpad::kCancel}));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entryMode,
                                                               PinEntryRequest request,
                                                               RsaPrivateKey key) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("PIN_GetNumericOrAmount");
+  vantorel::link::trace::ExportCall call(__func__);
   if (const auto rc = pinpad::EntryStateCheck(link::Mode::kPinPadEntry); rc != VANTOREL_SUCCESS)
-    return rc;
-  if (entryMode != 1 && entryMode != 2) return VANTOREL_INVALID_ARGUMENT;
-  if (request.upperBound < 4 || request.upperBound > 20) return VANTOREL_INVALID_ARGUMENT;
-  if (request.lowerBound < 4 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
-  if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;
-  if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(rc);
+  if (entryMode != 1 && entryMode != 2) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (request.upperBound < 4 || request.upperBound > 20)
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (request.lowerBound < 4 || request.lowerBound > 20)
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (request.upperBound < request.lowerBound) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (!pinpad::CommonArgumentsValid(request)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   Body<pinpad::kMessageLimit> message;
   pinpad::PutEntryFields(message, request);
-  if (!message.Fits()) return VANTOREL_INVALID_ARGUMENT;
+  if (!message.Fits()) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   // Each piece goes through the private key before anything is sent; the bounds travel in
   // clear, the rest of the description only inside the processed pieces.
@@ -163,7 +169,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
     if (crypto::RsaPrivateBlock(signedPieces.data() + total, &outputLength, message.data() + offset,
                                 pieceLength, key) != crypto::kRsaOk) {
       crypto::SecureWipe(&key, sizeof key);
-      return VANTOREL_FAILURE;
+      return call.Result(VANTOREL_FAILURE);
     }
     total += outputLength;
   }
@@ -175,56 +181,62 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
       pinpad::kPinPad, pinpad::kPerform,
       static_cast<std::uint8_t>(entryMode == 1 ? pinpad::kNumeric : pinpad::kNumeric + 1)};
   command.Byte(request.upperBound).Byte(request.lowerBound).Bytes(signedPieces.data(), total);
-  if (!command.Fits()) return VANTOREL_INVALID_ARGUMENT;
+  if (!command.Fits()) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
-  return pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE, [&](const link::Reply& reply) {
-    // The first data byte is the terminal's value; the digits follow, up
-    // to its 'F' padding or the check bytes.
-    const auto data = reply.Data();
-    *request.resultLength = data[0];
-    std::size_t n = 0;
-    for (std::size_t i = 1; i < data.size() && data[i] != 0x46; ++i) {
-      request.result[n++] = static_cast<char>(data[i]);
-    }
-    request.result[n] = 0;
-  });
+  return call.Result(
+      pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE, [&](const link::Reply& reply) {
+        // The first data byte is the terminal's value; the digits follow, up
+        // to its 'F' padding or the check bytes.
+        const auto data = reply.Data();
+        *request.resultLength = data[0];
+        std::size_t n = 0;
+        for (std::size_t i = 1; i < data.size() && data[i] != 0x46; ++i) {
+          request.result[n++] = static_cast<char>(data[i]);
+        }
+        request.result[n] = 0;
+      }));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest request) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("PIN_GetCardAccount");
+  vantorel::link::trace::ExportCall call(__func__);
   if (const auto rc = pinpad::EntryStateCheck(link::Mode::kPinPadEntry); rc != VANTOREL_SUCCESS)
-    return rc;
-  if (request.upperBound < 12 || request.upperBound > 20) return VANTOREL_INVALID_ARGUMENT;
-  if (request.lowerBound < 12 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
-  if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;
-  if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(rc);
+  if (request.upperBound < 12 || request.upperBound > 20)
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (request.lowerBound < 12 || request.lowerBound > 20)
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (request.upperBound < request.lowerBound) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (!pinpad::CommonArgumentsValid(request)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   Body<kBodyLimit> body;
   body.Byte(request.upperBound).Byte(request.lowerBound);
   pinpad::PutEntryFields(body, request);
   CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kCardAccount};
-  if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
+  if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
-  return pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE,
-                     [&](const link::Reply& message) { pinpad::CopyAfterTwo(request, message); });
+  return call.Result(
+      pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE,
+                  [&](const link::Reply& message) { pinpad::CopyAfterTwo(request, message); }));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMode,
                                                             PinEntryRequest request) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("PIN_GetEncryptedData");
+  vantorel::link::trace::ExportCall call(__func__);
   if (const auto rc = pinpad::EntryStateCheck(link::Mode::kEncryptedEntry); rc != VANTOREL_SUCCESS)
-    return rc;
-  if (request.upperBound > 20 || request.lowerBound > 20) return VANTOREL_INVALID_ARGUMENT;
-  if (request.upperBound < request.lowerBound) return VANTOREL_INVALID_ARGUMENT;
-  if (!pinpad::CommonArgumentsValid(request)) return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(rc);
+  if (request.upperBound > 20 || request.lowerBound > 20)
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (request.upperBound < request.lowerBound) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (!pinpad::CommonArgumentsValid(request)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   Body<kBodyLimit> body;
   body.Byte(dataMode).Byte(request.upperBound).Byte(request.lowerBound);
   pinpad::PutEntryFields(body, request);
   CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kEncryptedData};
-  if (!pinpad::Append(command, body)) return VANTOREL_INVALID_ARGUMENT;
+  if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   // Superseded by another entry or ended by closing: reported as success, outputs untouched.
-  return pinpad::Run(command, WaitFlag::kEncryptedEntry, VANTOREL_SUCCESS,
-                     [&](const link::Reply& message) { pinpad::CopyAfterTwo(request, message); });
+  return call.Result(
+      pinpad::Run(command, WaitFlag::kEncryptedEntry, VANTOREL_SUCCESS,
+                  [&](const link::Reply& message) { pinpad::CopyAfterTwo(request, message); }));
 }

@@ -190,25 +190,22 @@ class ReceiveLoop {
   int batchCount_ = 0;
 };
 
-std::uint8_t Plain(std::uint8_t sub, const char* caller = __builtin_FUNCTION()) noexcept {
+std::uint8_t Plain(std::uint8_t sub) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  return link::RunCommand(CommandBytes{kSignature, kPerform, sub}, {}, caller);
+  return link::RunCommand(CommandBytes{kSignature, kPerform, sub});
 }
 
 // Commands whose reply data is a 32-bit little-endian number; a reply without all four bytes
 // fails rather than reporting its check bytes as the number.
-std::uint8_t ReadNumber(std::uint8_t sub, unsigned int* out,
-                        const char* caller = __builtin_FUNCTION()) noexcept {
+std::uint8_t ReadNumber(std::uint8_t sub, unsigned int* out) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (out == nullptr) return VANTOREL_INVALID_ARGUMENT;
-  return link::RunCommand(
-      CommandBytes{kSignature, kPerform, sub}, {},
-      [&](const link::Reply& reply) {
-        if (!reply.Holds(4)) return false;
-        *out = reply.U32At(0);
-        return true;
-      },
-      caller);
+  return link::RunCommand(CommandBytes{kSignature, kPerform, sub}, {},
+                          [&](const link::Reply& reply) {
+                            if (!reply.Holds(4)) return false;
+                            *out = reply.U32At(0);
+                            return true;
+                          });
 }
 
 }  // namespace
@@ -221,20 +218,21 @@ using link::LinkIsOpen;
 
 extern "C" unsigned char VANTOREL_CALL Zelto_AddPointHandle(VantorelPointHandler handler,
                                                             void* context) noexcept {
+  vantorel::link::trace::ExportCall call(__func__);
   pointContext.store(context);
   pointHandler.store(handler);
-  return VANTOREL_SUCCESS;
+  return call.Result(VANTOREL_SUCCESS);
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
     unsigned char format, unsigned char captureByte1, unsigned char captureByte2,
     unsigned char captureByte3, unsigned char captureByte4, unsigned char captureByte5,
     unsigned char captureByte6, unsigned char captureByte7) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("Zelto_StartCapture");
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (format > kMaxFormat) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (format > kMaxFormat) return call.Result(VANTOREL_INVALID_ARGUMENT);
   link::LinkState& state = link::State();
-  if (const auto rc = link::StartRefusal(link::Mode::kCapture); rc != 0) return rc;
+  if (const auto rc = link::StartRefusal(link::Mode::kCapture); rc != 0) return call.Result(rc);
 
   CommandBytes command{kSignature, kPerform, 0x10};
   command.Byte(format).Byte(captureByte1).Byte(captureByte2).Byte(captureByte3);
@@ -252,63 +250,70 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
       });
   if (rc != VANTOREL_SUCCESS) {
     state.capture.End();
-    return rc;
+    return call.Result(rc);
   }
   ReceiveLoop(format, ticket).Run();
-  return VANTOREL_SUCCESS;
+  return call.Result(VANTOREL_SUCCESS);
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_ContinueCapture(void) noexcept {
-  return Plain(0x11);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(Plain(0x11));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_PauseCapture(unsigned int* value) noexcept {
-  return ReadNumber(0x12, value);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(ReadNumber(0x12, value));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_GetPointCount(unsigned int* count) noexcept {
-  return ReadNumber(0x17, count);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(ReadNumber(0x17, count));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_ClearSignature(void) noexcept {
-  return Plain(0x19);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(Plain(0x19));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_CalibrateDevice(void) noexcept {
-  return Plain(0x01);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(Plain(0x01));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_ExitCapture(void) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  return link::RunCommand(CommandBytes{kSignature, kPerform, 0x1F}, {},
-                          [](const link::Reply&) { link::State().capture.End(); });
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  return call.Result(link::RunCommand(CommandBytes{kSignature, kPerform, 0x1F}, {},
+                                      [](const link::Reply&) { link::State().capture.End(); }));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_GetSignFormat(int formatNumber, unsigned char* buffer,
                                                            unsigned int bufferSize,
                                                            unsigned int* length) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("Zelto_GetSignFormat");
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (formatNumber < 1 || formatNumber > 4) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (formatNumber < 1 || formatNumber > 4) return call.Result(VANTOREL_INVALID_ARGUMENT);
   // Every reply frame has at least 7 bytes; a smaller buffer could not even be judged.
-  if (buffer == nullptr || length == nullptr || bufferSize < 7) return VANTOREL_INVALID_ARGUMENT;
+  if (buffer == nullptr || length == nullptr || bufferSize < 7)
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   const CommandBytes command{kSignature, kPerform,
                              static_cast<std::uint8_t>(0x20 + formatNumber - 1)};
-  return ReadIntoCallerBuffer(command, buffer, bufferSize, length);
+  return call.Result(ReadIntoCallerBuffer(command, buffer, bufferSize, length));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SetSignFormat(int formatNumber,
                                                            const unsigned char* data,
                                                            unsigned int length) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("Zelto_SetSignFormat");
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (formatNumber < 1 || formatNumber > 4) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (formatNumber < 1 || formatNumber > 4) return call.Result(VANTOREL_INVALID_ARGUMENT);
   // The pad's blocks are far smaller than the working buffer; a longer block is refused
   // rather than given an allocation of the caller's choosing.
   if (length > kSignFormatMaxData || (length != 0 && data == nullptr)) {
-    return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
   const std::uint8_t head[] = {kSignature, kPerform,
                                static_cast<std::uint8_t>(0x30 + formatNumber - 1)};
-  return SendLargeCommand(head, {data, length}, signFormatWork);
+  return call.Result(SendLargeCommand(head, {data, length}, signFormatWork));
 }

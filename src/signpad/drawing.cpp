@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "link/command.h"
+#include "link/trace.h"
 #include "signpad/signpad_limits.h"
 #include "vantorel.h"
 
@@ -16,28 +17,25 @@ constexpr std::uint8_t kDisplay = 0x8A;
 constexpr std::uint8_t kSignature = 0x7A;
 constexpr std::uint8_t kPerform = 0x46;
 
-std::uint8_t Draw(std::uint8_t sub, int a, int b, int c, int d,
-                  const char* caller = __builtin_FUNCTION()) noexcept {
+std::uint8_t Draw(std::uint8_t sub, int a, int b, int c, int d) noexcept {
   CommandBytes command{kDisplay, kPerform, sub};
   command.Word(a).Word(b).Word(c).Word(d);
-  return link::RunCommand(command, {}, caller);
+  return link::RunCommand(command);
 }
 
-std::uint8_t Colour(std::uint8_t sub, std::uint8_t c1, std::uint8_t c2, std::uint8_t c3,
-                    const char* caller = __builtin_FUNCTION()) noexcept {
+std::uint8_t Colour(std::uint8_t sub, std::uint8_t c1, std::uint8_t c2, std::uint8_t c3) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   CommandBytes command{kDisplay, kPerform, sub};
   command.Byte(c1).Byte(c2).Byte(c3);
-  return link::RunCommand(command, {}, caller);
+  return link::RunCommand(command);
 }
 
-std::uint8_t Arc(std::uint8_t sub, int x, int y, int v1, int v2, int v3,
-                 const char* caller = __builtin_FUNCTION()) noexcept {
+std::uint8_t Arc(std::uint8_t sub, int x, int y, int v1, int v2, int v3) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (!PointOnScreen(x, y)) return VANTOREL_INVALID_ARGUMENT;
   CommandBytes command{kDisplay, kPerform, sub};
   command.Word(x).Word(y).Word(v1).Word(v2).Word(v3);
-  return link::RunCommand(command, {}, caller);
+  return link::RunCommand(command);
 }
 
 // Text and region data follow the fixed part; a length of 0 or less sends none. A length
@@ -61,142 +59,160 @@ extern "C" unsigned char VANTOREL_CALL Zelto_SetPenColor(unsigned char b1, unsig
                                                          unsigned char b3, unsigned char b4,
                                                          unsigned char b5, unsigned char b6,
                                                          unsigned char b7) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   CommandBytes command{kDisplay, kPerform, 0x10};
   command.Byte(b1).Byte(b2).Byte(b3).Byte(b4).Byte(b5).Byte(b6).Byte(b7);
-  return link::RunCommand(command);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawLine(int x1, int y1, int x2, int y2) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (!PointOnScreen(x1, y1) || !PointOnScreen(x2, y2)) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (!PointOnScreen(x1, y1) || !PointOnScreen(x2, y2))
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   CommandBytes command{kDisplay, kPerform, 0x11};
   command.Word(x1).Word(y1).Word(x2).Word(y2);
-  return link::RunCommand(command, {link::Accept::Ack, link::kLineWait});
+  return call.Result(link::RunCommand(command, {link::Accept::Ack, link::kLineWait}));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawRectangle(int left, int top, int right,
                                                            int bottom) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
-  return Draw(0x12, left, top, right, bottom);
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  return call.Result(Draw(0x12, left, top, right, bottom));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_FillRectangle(int left, int top, int right,
                                                            int bottom) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
-  return Draw(0x22, left, top, right, bottom);
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  return call.Result(Draw(0x22, left, top, right, bottom));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawArc(int x, int y, int value1, int value2,
                                                      int value3) noexcept {
-  return Arc(0x13, x, y, value1, value2, value3);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(Arc(0x13, x, y, value1, value2, value3));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_FillArc(int x, int y, int value1, int value2,
                                                      int value3) noexcept {
-  return Arc(0x23, x, y, value1, value2, value3);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(Arc(0x23, x, y, value1, value2, value3));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_BrushColor(unsigned char c1, unsigned char c2,
                                                         unsigned char c3) noexcept {
-  return Colour(0x20, c1, c2, c3);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(Colour(0x20, c1, c2, c3));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SetTextColor(unsigned char c1, unsigned char c2,
                                                           unsigned char c3) noexcept {
-  return Colour(0x41, c1, c2, c3);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(Colour(0x41, c1, c2, c3));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SetBackgroundColor(unsigned char c1, unsigned char c2,
                                                                 unsigned char c3) noexcept {
-  return Colour(0x42, c1, c2, c3);
+  vantorel::link::trace::ExportCall call(__func__);
+  return call.Result(Colour(0x42, c1, c2, c3));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SetFont(unsigned char f1, unsigned char f2,
                                                      unsigned char f3, unsigned char f4,
                                                      unsigned char f5, unsigned char f6) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   CommandBytes command{kDisplay, kPerform, 0x40};
   command.Byte(f1).Byte(f2).Byte(f3).Byte(f4).Byte(f5).Byte(f6);
-  return link::RunCommand(command);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SelectBackgroundMode(unsigned char mode) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   CommandBytes command{kDisplay, kPerform, 0x43};
   command.Byte(mode);
-  return link::RunCommand(command);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawString(int x, int y, int length,
                                                         const char* text) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (!PointOnScreen(x, y)) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (!PointOnScreen(x, y)) return call.Result(VANTOREL_INVALID_ARGUMENT);
   CommandBytes command{kDisplay, kPerform, 0x4F};
   command.Word(x).Word(y).Word(length);
-  if (!AppendData(command, length, text)) return VANTOREL_INVALID_ARGUMENT;
-  return link::RunCommand(command);
+  if (!AppendData(command, length, text)) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawStringInRectangle(int left, int top, int right,
                                                                    int bottom, int length,
                                                                    const char* text) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   // Only the bounds: the pad takes a rectangle given right to left as it comes.
   if (!PointOnScreen(left, top) || !PointOnScreen(right, bottom)) {
-    return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
   CommandBytes command{kDisplay, kPerform, 0x4E};
   command.Word(left).Word(top).Word(right).Word(bottom).Word(length);
-  if (!AppendData(command, length, text)) return VANTOREL_INVALID_ARGUMENT;
-  return link::RunCommand(command);
+  if (!AppendData(command, length, text)) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SetClipArea(int left, int top, int right, int bottom,
                                                          unsigned char a1, unsigned char a2,
                                                          unsigned char a3,
                                                          unsigned char a4) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
   CommandBytes command{kSignature, kPerform, 0x03};
   command.Word(left).Word(top).Word(right).Word(bottom).Byte(a1).Byte(a2).Byte(a3).Byte(a4);
-  return link::RunCommand(command);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_CreateRegion(
     unsigned char regionId, unsigned char regionKind, unsigned char attribute, int left, int top,
     int right, int bottom, int length, const unsigned char* data) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (regionId > 254 || !RectangleOnScreen(left, top, right, bottom)) {
-    return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
-  if (regionKind > 3 && regionKind != 0x11) return VANTOREL_INVALID_ARGUMENT;
+  if (regionKind > 3 && regionKind != 0x11) return call.Result(VANTOREL_INVALID_ARGUMENT);
   CommandBytes command{kSignature, kPerform, 0x04};
   command.Byte(regionId).Byte(regionKind).Byte(attribute);
   command.Word(left).Word(top).Word(right).Word(bottom).Word(length);
-  if (!AppendData(command, length, data)) return VANTOREL_INVALID_ARGUMENT;
-  return link::RunCommand(command);
+  if (!AppendData(command, length, data)) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SetBackLight(unsigned char level) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (level > kMaxBacklight) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (level > kMaxBacklight) return call.Result(VANTOREL_INVALID_ARGUMENT);
   CommandBytes command{kDisplay, 0x53, 0x80};
   command.Byte(0x01).Byte(level);
-  return link::RunCommand(command);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_ReviewBackLight(unsigned char* level) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (level == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (level == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
   // The pad answers 80 01 and the level, as the setting is written.
   constexpr std::size_t kLevel = 2;
-  return link::RunCommand(CommandBytes{kDisplay, 0x52, 0x80}, {link::Accept::Data},
-                          [&](const link::Reply& reply) {
-                            if (!reply.Holds(kLevel + 1)) return false;
-                            *level = reply.At(kLevel);
-                            return true;
-                          });
+  return call.Result(link::RunCommand(CommandBytes{kDisplay, 0x52, 0x80}, {link::Accept::Data},
+                                      [&](const link::Reply& reply) {
+                                        if (!reply.Holds(kLevel + 1)) return false;
+                                        *level = reply.At(kLevel);
+                                        return true;
+                                      }));
 }

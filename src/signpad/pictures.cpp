@@ -31,59 +31,63 @@ using link::LinkIsOpen;
 extern "C" unsigned char VANTOREL_CALL Zelto_GetPicture(int left, int top, int right, int bottom,
                                                         unsigned char* buffer, int bufferSize,
                                                         unsigned int* length) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("Zelto_GetPicture");
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
   if (buffer == nullptr || length == nullptr || bufferSize < static_cast<int>(kSmallestReply)) {
-    return VANTOREL_INVALID_ARGUMENT;
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
   CommandBytes command{kDisplay, kPerform, 0x60};
   command.Word(left).Word(top).Word(right).Word(bottom);
-  return ReadIntoCallerBuffer(command, buffer, static_cast<std::size_t>(bufferSize), length);
+  return call.Result(
+      ReadIntoCallerBuffer(command, buffer, static_cast<std::size_t>(bufferSize), length));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_ShowPicture(int left, int top, int right, int bottom,
                                                          const unsigned char* data,
                                                          unsigned int length) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("Zelto_ShowPicture");
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
-  if (length == 0 || data == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
+  if (length == 0 || data == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
   CommandBytes head{kDisplay, kPerform, 0x61};
   head.Word(left).Word(top).Word(right).Word(bottom);
-  return SendLargeCommand({head.data(), head.size()}, {data, length});
+  return call.Result(SendLargeCommand({head.data(), head.size()}, {data, length}));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_StorePicture(unsigned char pictureNumber,
                                                           unsigned char pictureKind,
                                                           const unsigned char* data,
                                                           unsigned int length) noexcept {
-  const vantorel::link::trace::ExportScope traceScope("Zelto_StorePicture");
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (pictureKind > 2 || length == 0 || data == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (pictureKind > 2 || length == 0 || data == nullptr)
+    return call.Result(VANTOREL_INVALID_ARGUMENT);
   CommandBytes head{kDisplay, kPerform, 0x70};
   head.Byte(pictureNumber).Byte(0).Byte(pictureKind).Byte(0);
-  return SendLargeCommand({head.data(), head.size()}, {data, length});
+  return call.Result(SendLargeCommand({head.data(), head.size()}, {data, length}));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_ShowStorePicture(unsigned char pictureNumber, int left,
                                                               int top, int right,
                                                               int bottom) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
   CommandBytes command{kDisplay, kPerform, 0x71};
   command.Byte(pictureNumber).Byte(0).Word(left).Word(top).Word(right).Word(bottom);
-  return link::RunCommand(command);
+  return call.Result(link::RunCommand(command));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_RetrieveStorePicture(unsigned char* buffer,
                                                                   int* count) noexcept {
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  if (buffer == nullptr || count == nullptr) return VANTOREL_INVALID_ARGUMENT;
+  vantorel::link::trace::ExportCall call(__func__);
+  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
+  if (buffer == nullptr || count == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
   std::array<std::uint8_t, kListReplySize> area;
   link::CommandOptions options;
   options.replyArea = area;
-  return link::RunCommand(
+  return call.Result(link::RunCommand(
       CommandBytes{kDisplay, kPerform, 0x72}, options, [&](const link::Reply& reply) {
         // The first data byte counts two-byte entries. Only entries that
         // arrived whole are handed on: a shortened reply must not pass the
@@ -93,5 +97,5 @@ extern "C" unsigned char VANTOREL_CALL Zelto_RetrieveStorePicture(unsigned char*
         const std::size_t entries = data.empty() ? 0 : std::min<std::size_t>(data[0], arrived);
         if (entries > 0) std::memcpy(buffer, data.data() + 1, entries * 2);
         *count = static_cast<int>(entries * 2);
-      });
+      }));
 }

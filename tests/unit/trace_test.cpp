@@ -10,7 +10,6 @@ namespace {
 
 using vantorel::link::trace::MayShowCommand;
 using vantorel::link::trace::MayShowReply;
-using vantorel::link::trace::ShortFunctionName;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(Trace, CommandsShowTheirDataUnlessTheyCarrySecrets) {
@@ -21,6 +20,9 @@ TEST(Trace, CommandsShowTheirDataUnlessTheyCarrySecrets) {
   const std::vector<Case> cases = {
       {{0x78, 0x46, 0x01}, true},               // version
       {{0x7A, 0x46, 0x10, 1}, true},            // capture start
+      {{0x8A, 0x46, 0x11, 1, 0}, true},         // display: a line
+      {{0x76, 0x46, 0x01, 0x34}, true},         // LEDs
+      {{0x7B, 0x46, 0x02, 1, 2}, true},         // tone
       {{0x73, 0x52, 0x1D}, true},               // reader setting read
       {{0x73, 0x53, 0x1D, 0x01, 0x32}, true},   // reader setting write
       {{0x73, 0x53, 0x76, 0x10, 1, 2}, false},  // device key
@@ -58,7 +60,8 @@ TEST(Trace, RepliesFollowTheirCommandAndTheModeInForce) {
       {{0x78, 0x46, 0x01}, version, false, true},
       {{0x78, 0x46, 0x01}, version, true, true},  // one whole frame
       {{0x78, 0x46, 0x01}, merged, false, true},
-      {{0x78, 0x46, 0x01}, merged, true, false},  // may hold card data
+      {{0x78, 0x46, 0x01}, merged, true, false},   // may hold card data
+      {{0x8A, 0x52, 0x80}, version, false, true},  // backlight read
       {{0x75, 0x46, 0x81}, keyReply, true, true},
       {{0x75, 0x46, 0x81}, cardAnswer, true, false},  // card data answering the key poll
       {{0x75, 0x46, 0x81}, cardAnswer, false, false},
@@ -73,25 +76,6 @@ TEST(Trace, RepliesFollowTheirCommandAndTheModeInForce) {
         << c.secretMode;
   }
   EXPECT_FALSE(MayShowReply(nullptr, 0, version.data(), 9, false));
-}
-
-TEST(Trace, ExportNameFromTheCompilersFunctionName) {
-  struct Case {
-    const char* function;
-    const char* name;
-  };
-  for (const Case& c :
-       {Case{"unsigned char Brixa_GetVersion(char*, int*)", "Brixa_GetVersion"},
-        Case{"unsigned char PIN_ClearKey()", "PIN_ClearKey"},
-        Case{"std::uint8_t vantorel::pinpad::{anonymous}::KeyCommand(std::uint8_t)", "KeyCommand"},
-        Case{"Zelto_DrawLine", "Zelto_DrawLine"}, Case{"", ""}}) {
-    char out[64];
-    ShortFunctionName(c.function, out, sizeof out);
-    EXPECT_STREQ(out, c.name) << c.function;
-  }
-  char tiny[5];
-  ShortFunctionName("unsigned char Brixa_GetVersion(char*, int*)", tiny, sizeof tiny);
-  EXPECT_STREQ(tiny, "Brix");
 }
 
 }  // namespace
