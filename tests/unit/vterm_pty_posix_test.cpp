@@ -98,7 +98,8 @@ TEST(VtermPty, HangupMakesTheClientFail) {
   EXPECT_EQ(::write(fd, kVersionQuery.data(), kVersionQuery.size()), -1);
   t.Push(Bytes{0x01});  // dropped, no crash
   ::close(fd);
-  EXPECT_LT(::open(pty.Path().c_str(), O_RDWR | O_NOCTTY), 0);
+  // Whether the path still opens is not asked: the kernel may hand its number at once to
+  // a pseudo-terminal another process opens meanwhile (tests run side by side).
 }
 
 TEST(VtermPty, ShutsDownWithAClientAttachedAndOutputPending) {
