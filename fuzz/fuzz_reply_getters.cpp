@@ -228,6 +228,42 @@ Bytes LargeReply(const Bytes& head, std::uint8_t pick) {
   return message;
 }
 
+// A reply larger than the getter's room: 0, and neither the length nor (except where the
+// read clears it) the caller's buffer touched.
+void RunOversized(unsigned kind, std::uint8_t parameter, std::size_t bufferSize) {
+  static constexpr DataGetter kData[] = {Brixa_GetVersion, Brixa_GetSerialNumber,
+                                         Brixa_GetModelNumber};
+  static constexpr ByteGetter kByte[] = {MSR_GetDecodingSetting, MSR_GetKeyModel,
+                                         MSR_GetMSROutputStatus, MSR_getDataPINorDataKey};
+  static constexpr BlockGetter kBlock[] = {MSR_GetAllSettings, MSR_GetSecureHeadFirmware,
+                                           MSR_ReviewKSNAndCountID, MSR_SerialNumber,
+                                           MSR_GetEncryptedData};
+  if (kind <= 2) {
+    CallerBuffer buffer(505);
+    int length = kLengthSentinel;
+    FUZZ_CHECK(kData[kind](reinterpret_cast<char*>(buffer.data()), &length) == 0);
+    FUZZ_CHECK(length == kLengthSentinel && buffer.UntouchedFrom(0));
+  } else if (kind <= 4 || (kind >= 20 && kind <= 21)) {
+    CallerBuffer value(1);
+    FUZZ_CHECK(kByte[kind <= 4 ? kind - 3 : kind - 18](value.data()) == 0);
+    FUZZ_CHECK(value.UntouchedFrom(0));
+  } else if (kind <= 9) {
+    CallerBuffer buffer(505);
+    int length = kLengthSentinel;
+    FUZZ_CHECK(kBlock[kind - 5](buffer.data(), &length) == 0);
+    FUZZ_CHECK(length == kLengthSentinel && buffer.UntouchedFrom(0));
+  } else {
+    CallerBuffer buffer(bufferSize);
+    unsigned int length = 0xDEADBEEF;
+    const std::uint8_t rc = kind == 22
+                                ? Zelto_GetSignFormat(1 + parameter % 4, buffer.data(),
+                                                      static_cast<unsigned>(bufferSize), &length)
+                                : Zelto_GetPicture(0, 0, 319, 239, buffer.data(),
+                                                   static_cast<int>(bufferSize), &length);
+    FUZZ_CHECK(rc == 0 && length == 0xDEADBEEF);
+  }
+}
+
 void RunOne(Input& in, FakeTerminal& terminal) {
   const std::uint8_t which = in.Byte();
   const std::uint8_t parameter = in.Byte();
@@ -248,7 +284,14 @@ void RunOne(Input& in, FakeTerminal& terminal) {
   terminal.script = {message};
   ForgetInput();
 
-  switch (which % 24) {
+  // Getters whose data go to the caller take the reply whole or not at all: one larger than
+  // their room fails with 0 and leaves the caller's outputs alone (the sign-format and
+  // picture reads clear their buffer).
+  const unsigned kind = which % 24;
+  const bool wholeReply = kind <= 9 || kind == 20 || kind == 21 || readsIntoBuffer;
+  if (wholeReply && message.size() > limit) return RunOversized(kind, parameter, bufferSize);
+
+  switch (kind) {
     case 0:
       return RunData(Brixa_GetVersion, r);
     case 1:
