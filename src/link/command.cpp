@@ -29,18 +29,18 @@ void DropRestOfReply(const ReadOverflow& overflow) noexcept {
 int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* reply,
              std::size_t replyCapacity, const ExchangeOptions& options) noexcept {
   if (reply != nullptr) std::fill_n(reply, replyCapacity, std::uint8_t{0});
-  if (options.overflowed != nullptr) *options.overflowed = false;
   if (trace::On()) [[unlikely]]
     trace::FrameSent(frame, frameLength);
   LinkState& state = State();
   int received = 0;
+  bool overflowed = false;
   if (state.linkIsHid.load() != 0) {
     HidDevice& device = TheHidDevice();
     if (device.Open(state.hidVendorId.load(), state.hidProductId.load()) == 0) return 0;
     SettleInput();
     if (device.WriteFrame(frame, frameLength) == 0 || reply == nullptr) return 0;
-    received =
-        device.ReadReply(reply, replyCapacity, options.hidTimeout, false, options.overflowed);
+    received = device.ReadReply(reply, replyCapacity, options.hidTimeout, false,
+                                options.wholeReply ? &overflowed : nullptr);
   } else {
     SerialPort& port = TheSerialPort();
     SettleInput();
@@ -49,16 +49,18 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
     Pause(options.serialWait);
     ReadOverflow overflow;
     received = port.Read(reply, std::min(options.serialLimit, replyCapacity),
-                         options.overflowed != nullptr ? &overflow : nullptr);
+                         options.wholeReply ? &overflow : nullptr);
     if (overflow.happened) {
       DropRestOfReply(overflow);
-      *options.overflowed = true;
+      overflowed = true;
     }
   }
   if (trace::On()) [[unlikely]]
     trace::ReplyReceived(frame, frameLength, reply, received);
-  if (options.overflowed != nullptr && *options.overflowed) {
-    // It came, so nothing is owed; but no part of it is taken for the whole.
+  if (overflowed) {
+    // It came, so nothing is owed; but no part of it is taken for the whole: cut to what
+    // fit, the data would be a different text or block than the terminal sent, and a
+    // different one on each transport.
     if (trace::On()) [[unlikely]]
       trace::Note("reply larger than the room for it: dropped whole");
     std::fill_n(reply, replyCapacity, std::uint8_t{0});
@@ -98,16 +100,12 @@ std::uint8_t RunCommandBody(const Outgoing& outgoing, const CommandOptions& opti
   exchange.serialLimit = options.serialLimit;
   exchange.hidTimeout = options.hidTimeout;
   exchange.carve = !options.eitherLayout;  // a long-layout reply is not carved
-  bool overflowed = false;
-  if (options.wholeReply) exchange.overflowed = &overflowed;
+  exchange.wholeReply = options.wholeReply;
   const int received = outgoing.command != nullptr
                            ? ExchangeCommand(*outgoing.command, area.data(), area.size(), exchange)
                            : Exchange(outgoing.frame.data(), outgoing.frame.size(), area.data(),
                                       area.size(), exchange);
   if (options.afterExchange != nullptr) options.afterExchange();
-  // Cut to what fit, the data would be a different text or block than the terminal sent,
-  // and a different one on each transport.
-  if (overflowed) return 0;
   const Reply view = options.eitherLayout
                          ? Reply::EitherLayout(area.data(), static_cast<std::size_t>(received))
                          : Reply(area.data(), received);

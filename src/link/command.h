@@ -51,10 +51,10 @@ struct ExchangeOptions {
   // The command starts a polling loop: bytes that follow its reply in the same read are the
   // loop's (a fast answer, the first pen packets), kept for it until it listens.
   bool startsLoop = false;
-  // Given: a reply larger than the reply area is not cut to what fits but read to its end
-  // (over HID its last report, over serial as far as its first bytes say it goes) and
-  // dropped; the area is cleared, 0 returned and *overflowed set.
-  bool* overflowed = nullptr;
+  // A reply larger than the reply area is not cut to what fits but read to its end (over HID
+  // its last report, over serial as far as its first bytes say it goes) and dropped: the
+  // area is cleared and 0 returned, which judges as a failure.
+  bool wholeReply = false;
 };
 
 struct CommandOptions {
