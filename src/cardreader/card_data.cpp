@@ -11,7 +11,6 @@ constexpr std::uint8_t kTrackEnd = 0x3F;  // '?'
 constexpr std::uint8_t kLf = 0x0A;
 constexpr std::uint8_t kCr = 0x0D;
 constexpr int kKeyReplyLength = 8;
-constexpr int kCardDataMinimum = 11;
 }  // namespace
 
 void RewriteTrackLineEnds(std::uint8_t* bytes, std::size_t count) noexcept {

@@ -13,6 +13,8 @@
 namespace vantorel::cardreader {
 
 inline constexpr std::size_t kDeliverySize = 512;
+// Fewer bytes than this are never card data.
+inline constexpr int kCardDataMinimum = 11;
 inline constexpr std::uint8_t kKeyEventMark = 0x7B;
 inline constexpr std::uint8_t kKeyCancel = 1;
 inline constexpr std::uint8_t kKeyBackspace = 2;

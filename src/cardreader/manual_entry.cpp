@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cardreader/reading_state.h"
+#include "crypto/secure_wipe.h"
 #include "link/command.h"
 #include "link/trace.h"
 #include "pinpad/entry_wait.h"
@@ -56,9 +57,9 @@ using namespace vantorel;
 extern "C" unsigned char VANTOREL_CALL
 MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  link::LinkState& state = link::State();
   if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  if (const auto rc = link::StartRefusal(link::Mode::kManualEntry); rc != 0) return call.Result(rc);
+  link::StartClaim claim(link::Mode::kManualEntry);
+  if (const auto rc = claim.Take(); rc != 0) return call.Result(rc);
   if (!cardreader::ManualEntryValuesValid(request) || request.result == nullptr ||
       request.resultLength == nullptr) {
     return call.Result(VANTOREL_INVALID_ARGUMENT);
@@ -69,22 +70,18 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   link::CommandBytes command{0x75, 0x46, 0x40};
   command.Bytes(body.data(), bodyLength);
 
-  // The entry claims the PIN pad before its command goes out, so that no PIN entry and no
-  // secure reading starts between the state checks and the terminal's ACK; a refusal gives
-  // the claim back. The claim is not the wait: an encrypted-data entry acknowledged while
+  // The claim taken with the state checks keeps PIN entries and secure reading away until
+  // the terminal answered. It is not the wait: an encrypted-data entry acknowledged while
   // this command is on its way may clear the flag, and the wait then raises it again once
   // the terminal acknowledged this entry (the later of the two runs on the terminal).
-  if (!state.pinEntry.Claim()) return call.Result(VANTOREL_PIN_ENTRY_ACTIVE);
-  if (state.secureHeadActive.load() != 0 ||
-      cardreader::ReadingClaim().load() == cardreader::ReadingPhase::kSwitchingOn) {
-    state.pinEntry.End();  // an enable is switching the reader on
-    return call.Result(VANTOREL_SECURE_HEAD_ACTIVE);
-  }
-
   const bool endsOnAck = cardreader::EndsOnAck(request);
   pinpad::EntryMessage message;
-  const pinpad::EntryOutcome outcome = pinpad::RunEntry(command, pinpad::WaitFlag::kPinEntry,
-                                                        message, cardreader::Judge, &endsOnAck);
+  struct Wipe {
+    pinpad::EntryMessage& m;
+    ~Wipe() { crypto::SecureWipe(m.data(), m.size()); }
+  } wipe{message};
+  const pinpad::EntryOutcome outcome = pinpad::RunEntry(
+      command, pinpad::WaitFlag::kPinEntry, message, claim, cardreader::Judge, &endsOnAck);
   switch (outcome.kind) {
     case pinpad::EntryOutcome::Kind::kMessage:
       if (endsOnAck) {
@@ -97,7 +94,6 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
     case pinpad::EntryOutcome::Kind::kEndedFromOutside:
       return call.Result(VANTOREL_FAILURE);  // closed, or superseded by an encrypted-data entry
     case pinpad::EntryOutcome::Kind::kNotStarted:
-      state.pinEntry.End();
       return call.Result(outcome.code);
     case pinpad::EntryOutcome::Kind::kRefused:
       break;

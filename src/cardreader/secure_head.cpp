@@ -1,9 +1,12 @@
 // Secure reading: the card-data handler, the switch-on and its reading loop, the switch-off.
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <mutex>
 
 #include "cardreader/card_data.h"
 #include "cardreader/reading_state.h"
+#include "crypto/secure_wipe.h"
 #include "link/command.h"
 #include "link/reply_ownership.h"
 #include "link/trace.h"
@@ -41,9 +44,25 @@ void Deliver(const std::uint8_t* bytes, std::size_t count) noexcept {
   if (current.handler != nullptr) current.handler(bytes, static_cast<int>(count), current.context);
 }
 
-class ClaimRelease {
- public:
-  ~ClaimRelease() { ReadingClaim().store(ReadingPhase::kIdle); }
+// A frame long enough to be card data, or a key reply, is the loop's: never a late reply.
+bool IsReadingMessage(const void*, const std::uint8_t* frame, std::size_t length) {
+  std::array<std::uint8_t, kDeliverySize> scratch{};
+  std::array<std::uint8_t, kDeliverySize> copy{};
+  const std::size_t n = std::min(length, copy.size());
+  std::memcpy(copy.data(), frame, n);
+  const bool delivers = PrepareDelivery(copy.data(), static_cast<int>(n), scratch.data()) != 0;
+  crypto::SecureWipe(copy.data(), copy.size());
+  crypto::SecureWipe(scratch.data(), scratch.size());
+  return delivers;
+}
+
+// Asked with the link held before each switch-on command: a disable that came first has
+// already gone out, so the head must not be switched on behind it.
+struct SwitchOn {
+  link::PollingMode::Ticket mark;
+  static bool NotForestalled(const void* self) {
+    return !link::State().reading.EndedSince(static_cast<const SwitchOn*>(self)->mark);
+  }
 };
 
 void ReadingLoop(link::PollingMode::Ticket ticket) noexcept {
@@ -53,11 +72,14 @@ void ReadingLoop(link::PollingMode::Ticket ticket) noexcept {
   // itself; whatever answers the poll late is this loop's to judge anyway.
   link::ExchangeOptions keyPollOptions;
   keyPollOptions.replyMayComeLate = false;
+  keyPollOptions.forLoop = true;
   std::array<std::uint8_t, link::kReplySize> received{};
   std::array<std::uint8_t, kDeliverySize> delivery{};
   const auto judge = [&](int count) {
     const std::size_t n = PrepareDelivery(received.data(), count, delivery.data());
+    crypto::SecureWipe(received.data(), received.size());
     if (n != 0) Deliver(delivery.data(), n);
+    crypto::SecureWipe(delivery.data(), n);
   };
   const auto reading = [&] { return state.reading.Current(ticket) && link::LinkIsOpen(); };
 
@@ -81,6 +103,9 @@ void ReadingLoop(link::PollingMode::Ticket ticket) noexcept {
           if (reading()) {
             count =
                 link::ExchangeCommand(keyPoll, received.data(), received.size(), keyPollOptions);
+            // Card data answering the poll came after any frame held back as perhaps a late
+            // reply: that one was the late reply.
+            if (count >= kCardDataMinimum) link::LoopMessageArrived();
           }
         })) {
       judge(count);
@@ -111,21 +136,19 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   link::LinkState& state = link::State();
   if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  if (const auto rc = link::StartRefusal(link::Mode::kSecureReading); rc != 0)
-    return call.Result(rc);
-  ReadingPhase idle = ReadingPhase::kIdle;
-  if (!ReadingClaim().compare_exchange_strong(idle, ReadingPhase::kSwitchingOn)) {
-    return call.Result(VANTOREL_SECURE_HEAD_ACTIVE);
-  }
-  cardreader::ClaimRelease release;
+  // A disable issued from here on ends reading before it begins: it is not lost, and no
+  // switch-on command goes out after it.
+  const cardreader::SwitchOn switchOn{state.reading.Mark()};
+  // The reader's claim, from here until this call returns: the mode table refuses every
+  // other start while the head is switched on, and a second enable until then.
+  link::StartClaim claim(link::Mode::kSecureReading);
+  if (const auto rc = claim.Take(); rc != 0) return call.Result(rc);
   link::LoopListener listener;
-  // A manual entry claims the PIN pad the same way; whichever claimed second sees the other.
-  if (state.pinEntryActive.load() != 0) return call.Result(VANTOREL_PIN_ENTRY_ACTIVE);
-  // A disable issued from here on ends reading before it begins: it is not lost.
-  const link::PollingMode::Ticket mark = state.reading.Mark();
 
   // The switch-on goes out at once: no wait before the first command.
-  const link::CommandOptions immediate{Accept::Ack, link::kNoWait};
+  link::CommandOptions immediate{Accept::Ack, link::kNoWait};
+  immediate.proceed = &cardreader::SwitchOn::NotForestalled;
+  immediate.proceedContext = &switchOn;
   std::uint8_t rc = link::RunCommand(link::SecureHeadSwitch(true), immediate);
   if (rc != VANTOREL_SUCCESS) return call.Result(rc);
   CommandBytes outputOn{0x73, 0x53, 0x1A};
@@ -137,7 +160,7 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   link::CommandOptions clear = immediate;
   clear.startsLoop = true;
   link::RunCommand(CommandBytes{0x75, 0x46, 0x82}, clear,
-                   [&](const link::Reply&) { listener.Begin(); });
+                   [&](const link::Reply&) { listener.Begin(&cardreader::IsReadingMessage); });
 
   link::PollingMode::Ticket ticket = 0;
   {
@@ -145,11 +168,11 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
     // the link) cannot be overtaken. linkBusy is left alone: it counts other threads'
     // commands, and zeroing it would let the loop read their replies.
     link::LinkGuard guard;
-    if (!link::LinkIsOpen() || !state.reading.BeginUnlessEnded(mark, ticket)) {
+    if (!link::LinkIsOpen() || !state.reading.BeginUnlessEnded(switchOn.mark, ticket)) {
       return call.Result(VANTOREL_SUCCESS);  // reading was ended before it began
     }
     ReadingClaim().store(ReadingPhase::kReading);
-    listener.Begin();
+    listener.Begin(&cardreader::IsReadingMessage);
   }
   cardreader::ReadingLoop(ticket);
   return call.Result(VANTOREL_SUCCESS);

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "crypto/secure_wipe.h"
+
 namespace vantorel::link {
 
 // A 32-bit value sent as 16 bits: its low byte, then the low byte of value / 256 (truncated
@@ -21,6 +23,12 @@ template <std::size_t N>
 class ByteWriter {
  public:
   static constexpr std::size_t kCapacity = N;
+
+  ByteWriter() = default;
+  ByteWriter(const ByteWriter&) = default;
+  ByteWriter& operator=(const ByteWriter&) = default;
+  // The bytes may be an account number, a key or prompt data: wiped when the writer goes.
+  ~ByteWriter() { crypto::SecureWipe(bytes_.data(), bytes_.size()); }
 
   ByteWriter& Byte(std::uint8_t b) noexcept { return Bytes(&b, 1); }
   ByteWriter& Word(std::int32_t value) noexcept {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "crypto/secure_wipe.h"
 #include "link/hid_device.h"
 #include "link/reply_ownership.h"
 #include "link/serial_port.h"
@@ -32,43 +33,50 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
   if (trace::On()) [[unlikely]]
     trace::FrameSent(frame, frameLength);
   LinkState& state = State();
+  ReplyRead how;
+  how.longToo = options.longToo;
+  how.startsLoop = options.startsLoop;
+  how.hidTimeout = options.hidTimeout;
   int received = 0;
   bool overflowed = false;
   if (state.linkIsHid.load() != 0) {
     HidDevice& device = TheHidDevice();
     if (device.Open(state.hidVendorId.load(), state.hidProductId.load()) == 0) return 0;
-    SettleInput();
+    SettleInput(options.forLoop);
     if (device.WriteFrame(frame, frameLength) == 0 || reply == nullptr) return 0;
-    received = device.ReadReply(reply, replyCapacity, options.hidTimeout, false,
-                                options.wholeReply ? &overflowed : nullptr);
+    how.limit = replyCapacity;
+    received = ReadHidReply(reply, how, options.wholeReply ? &overflowed : nullptr);
   } else {
     SerialPort& port = TheSerialPort();
-    SettleInput();
+    SettleInput(options.forLoop);
     port.Write(frame, frameLength);
     if (reply == nullptr) return 0;
     Pause(options.serialWait);
+    how.limit = std::min(options.serialLimit, replyCapacity);
     ReadOverflow overflow;
-    received = port.Read(reply, std::min(options.serialLimit, replyCapacity),
-                         options.wholeReply ? &overflow : nullptr);
+    received = ReadSerialReply(reply, how, options.wholeReply ? &overflow : nullptr);
     if (overflow.happened) {
       DropRestOfReply(overflow);
       overflowed = true;
     }
   }
-  if (trace::On()) [[unlikely]]
-    trace::ReplyReceived(frame, frameLength, reply, received);
   if (overflowed) {
     // It came, so nothing is owed; but no part of it is taken for the whole: cut to what
     // fit, the data would be a different text or block than the terminal sent, and a
     // different one on each transport.
-    if (trace::On()) [[unlikely]]
+    if (trace::On()) [[unlikely]] {
+      trace::ReplyReceived(frame, frameLength, reply, received);
       trace::Note("reply larger than the room for it: dropped whole");
-    std::fill_n(reply, replyCapacity, std::uint8_t{0});
+    }
+    crypto::SecureWipe(reply, replyCapacity);
     return 0;
   }
   received = std::max(received, 0);  // a failed read counts as no reply
   if (received == 0 && options.replyMayComeLate) NoteUnanswered();
-  return options.carve ? CarveReply(reply, received, options.startsLoop) : received;
+  received = CarveReply(reply, received, options.startsLoop, options.longToo);
+  if (trace::On()) [[unlikely]]
+    trace::ReplyReceived(frame, frameLength, reply, received);
+  return received;
 }
 
 int ExchangeCommand(const CommandBytes& command, std::uint8_t* reply, std::size_t replyCapacity,
@@ -76,7 +84,10 @@ int ExchangeCommand(const CommandBytes& command, std::uint8_t* reply, std::size_
   auto& buffer = CommandBuffer();
   std::memcpy(buffer.data(), command.data(), command.size());
   const std::size_t frameLength = BuildFrame(buffer.data(), command.size());
-  return Exchange(buffer.data(), frameLength, reply, replyCapacity, options);
+  const int received = Exchange(buffer.data(), frameLength, reply, replyCapacity, options);
+  // The command may have carried an account number or key bytes.
+  crypto::SecureWipe(buffer.data(), frameLength);
+  return received;
 }
 
 void SendFrame(const std::uint8_t* frame, std::size_t frameLength) noexcept {
@@ -92,14 +103,20 @@ std::uint8_t RunCommandBody(const Outgoing& outgoing, const CommandOptions& opti
   LinkGuard guard;
   if (!LinkIsOpen()) return 201;
   Pause(options.wait);
+  if (options.proceed != nullptr && !options.proceed(options.proceedContext)) return 1;
   std::array<std::uint8_t, kReplySize> ownArea;
+  // The reply may hold a secret the handler reads (a key field, card data): wiped on return.
+  struct Wipe {
+    std::array<std::uint8_t, kReplySize>& area;
+    ~Wipe() { crypto::SecureWipe(area.data(), area.size()); }
+  } wipe{ownArea};
   const std::span<std::uint8_t> area =
       options.replyArea.empty() ? std::span<std::uint8_t>(ownArea) : options.replyArea;
   ExchangeOptions exchange;
   exchange.startsLoop = options.startsLoop;
   exchange.serialLimit = options.serialLimit;
   exchange.hidTimeout = options.hidTimeout;
-  exchange.carve = !options.eitherLayout;  // a long-layout reply is not carved
+  exchange.longToo = options.eitherLayout;
   exchange.wholeReply = options.wholeReply;
   const int received = outgoing.command != nullptr
                            ? ExchangeCommand(*outgoing.command, area.data(), area.size(), exchange)
@@ -133,7 +150,9 @@ std::uint8_t SendCommandBody(const CommandBytes& command, bool exchangeOverHid) 
   }
   auto& buffer = CommandBuffer();
   std::memcpy(buffer.data(), command.data(), command.size());
-  SendFrame(buffer.data(), BuildFrame(buffer.data(), command.size()));
+  const std::size_t frameLength = BuildFrame(buffer.data(), command.size());
+  SendFrame(buffer.data(), frameLength);
+  crypto::SecureWipe(buffer.data(), frameLength);
   NoteSentWithoutReading();
   return 1;
 }

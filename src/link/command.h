@@ -42,9 +42,8 @@ struct ExchangeOptions {
   std::size_t serialLimit = kReplySize;  // limit of the serial reply read
   Millis hidTimeout = kHidReplyTimeout;  // wait for each input report
   Millis serialWait = kSerialReplyWait;  // pause between serial write and read
-  // Carve the reply out of what the read collected (not for replies that may come in the
-  // long layout: picture and sign-format reads).
-  bool carve = true;
+  // The reply may come as a long frame (picture and sign-format reads).
+  bool longToo = false;
   // A missing reply may still come and is then dropped (not for a restart: the terminal
   // loses its output when it goes down).
   bool replyMayComeLate = true;
@@ -55,6 +54,8 @@ struct ExchangeOptions {
   // its last report, over serial as far as its first bytes say it goes) and dropped: the
   // area is cleared and 0 returned, which judges as a failure.
   bool wholeReply = false;
+  // A polling loop's own exchange (the reading loop's key poll): see SettleInput.
+  bool forLoop = false;
 };
 
 struct CommandOptions {
@@ -72,6 +73,11 @@ struct CommandOptions {
   bool wholeReply = false;
   // Runs with the link still held once the exchange is over, whatever the answer.
   void (*afterExchange)() = nullptr;
+  // Asked with the link held, right before the write: false sends nothing and the command
+  // returns 1 (a start whose loop was ended before it began, such as a switch-on overtaken
+  // by a switch-off, must not reach the terminal after it).
+  bool (*proceed)(const void* context) = nullptr;
+  const void* proceedContext = nullptr;
 };
 
 // Length of a zero-terminated text, reading at most `limit` + 1 bytes: a result above

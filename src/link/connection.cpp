@@ -15,38 +15,14 @@ namespace {
 
 constexpr std::size_t kHandshakeLimit = 128;
 
-std::size_t Compose(const CommandBytes& command) {
-  auto& buffer = CommandBuffer();
-  std::memcpy(buffer.data(), command.data(), command.size());
-  return BuildFrame(buffer.data(), command.size());
-}
-
-bool HidHandshake(int vendorId, int productId, const CommandBytes& command) {
+// One open handshake through the ordinary exchange: input waiting from before is settled, and
+// the reply is carved out of what arrives (a pad still streaming pen packets after a close).
+bool Handshake(const CommandBytes& command, Millis serialWait) {
   std::array<std::uint8_t, kReplySize> reply{};
-  const std::size_t frameLength = Compose(command);
-  if (trace::On()) [[unlikely]]
-    trace::FrameSent(CommandBuffer().data(), frameLength);
-  const int received =
-      TheHidDevice().Transact(vendorId, productId, CommandBuffer().data(), frameLength,
-                              reply.data(), reply.size(), kHidReplyTimeout);
-  if (trace::On()) [[unlikely]] {
-    trace::ReplyReceived(CommandBuffer().data(), frameLength, reply.data(), received);
-  }
-  return Reply(reply.data(), received).Acked(Accept::Data);
-}
-
-bool SerialHandshake(const CommandBytes& command, Millis wait) {
-  std::array<std::uint8_t, kReplySize> reply{};
-  SerialPort& port = TheSerialPort();
-  const std::size_t frameLength = Compose(command);
-  if (trace::On()) [[unlikely]]
-    trace::FrameSent(CommandBuffer().data(), frameLength);
-  port.Write(CommandBuffer().data(), frameLength);
-  Pause(wait);
-  const int received = port.Read(reply.data(), kHandshakeLimit);
-  if (trace::On()) [[unlikely]] {
-    trace::ReplyReceived(CommandBuffer().data(), frameLength, reply.data(), received);
-  }
+  ExchangeOptions options;
+  options.serialWait = serialWait;
+  options.serialLimit = kHandshakeLimit;
+  const int received = ExchangeCommand(command, reply.data(), reply.size(), options);
   return Reply(reply.data(), received).Acked(Accept::Data);
 }
 
@@ -96,18 +72,21 @@ unsigned char OpenHid(int vendorId, int productId) noexcept {
     state.linkOpen = 0;
     return VANTOREL_FAILURE;
   }
-  if (!HidHandshake(vendorId, productId, VersionQuery()) ||
-      !HidHandshake(vendorId, productId, SecureHeadSwitch(false))) {
-    device.Close();
-    state.linkOpen = 0;
-    return VANTOREL_FAILURE;
-  }
   // A new connection owes nothing and keeps nothing from the last one: reports that waited
   // on the old handle are no answer to anything sent on this one.
   ResetInput();
   state.hidVendorId = vendorId;
   state.hidProductId = productId;
   state.linkIsHid = 1;
+  if (!Handshake(VersionQuery(), kHandshakeWait) ||
+      !Handshake(SecureHeadSwitch(false), kSerialReplyWait)) {
+    device.Close();
+    ResetInput();
+    state.linkIsHid = 0;
+    state.linkOpen = 0;
+    return VANTOREL_FAILURE;
+  }
+  ResetInput();
   state.reading.End();
   state.linkOpen = 1;
   return VANTOREL_SUCCESS;
@@ -132,9 +111,11 @@ unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int da
     state.linkOpen = 0;
     return VANTOREL_FAILURE;
   }
-  if (!SerialHandshake(VersionQuery(), kHandshakeWait) ||
-      !SerialHandshake(SecureHeadSwitch(false), kSerialReplyWait)) {
+  ResetInput();
+  if (!Handshake(VersionQuery(), kHandshakeWait) ||
+      !Handshake(SecureHeadSwitch(false), kSerialReplyWait)) {
     serial.Close();
+    ResetInput();
     state.linkOpen = 0;
     return VANTOREL_FAILURE;
   }

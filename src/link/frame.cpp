@@ -38,24 +38,60 @@ std::size_t BuildFrameFor(std::uint8_t* buffer, std::size_t n) noexcept {
   return n <= kShortFrameLimit ? BuildFrame(buffer, n) : BuildLongFrame(buffer, n);
 }
 
-bool FindFrame(const std::uint8_t* bytes, std::size_t count, FrameSpan& found) noexcept {
+namespace {
+
+// Whether `content[0, n)` is followed by its XOR, its sum and ETX.
+bool ChecksMatch(const std::uint8_t* content, std::size_t n) noexcept {
+  std::uint8_t xorByte = 0;
+  std::uint8_t sumByte = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    xorByte ^= content[i];
+    sumByte = static_cast<std::uint8_t>(sumByte + content[i]);
+  }
+  return content[n] == xorByte && content[n + 1] == sumByte && content[n + 2] == kEtx;
+}
+
+std::size_t ShortContent(const std::uint8_t* at) noexcept {
+  return at[1] | static_cast<std::size_t>(at[2]) << 8;
+}
+
+std::size_t LongContent(const std::uint8_t* at) noexcept {
+  return ShortContent(at) | static_cast<std::size_t>(at[3]) << 16;
+}
+
+}  // namespace
+
+bool FindFrame(const std::uint8_t* bytes, std::size_t count, FrameSpan& found,
+               bool longToo) noexcept {
   if (bytes == nullptr) return false;
   for (std::size_t start = 0; start + kShortFrameOverhead <= count; ++start) {
     if (bytes[start] != kStx) continue;
-    const std::size_t n = bytes[start + 1] | static_cast<std::size_t>(bytes[start + 2]) << 8;
-    if (n > count - start - kShortFrameOverhead) continue;
-    const std::uint8_t* content = bytes + start + 3;
-    std::uint8_t xorByte = 0;
-    std::uint8_t sumByte = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      xorByte ^= content[i];
-      sumByte = static_cast<std::uint8_t>(sumByte + content[i]);
+    const std::uint8_t* at = bytes + start;
+    const std::size_t left = count - start;
+    const std::size_t n = ShortContent(at);
+    if (n <= left - kShortFrameOverhead && ChecksMatch(at + 3, n)) {
+      found = {start, n + kShortFrameOverhead};
+      return true;
     }
-    if (content[n] != xorByte || content[n + 1] != sumByte || content[n + 2] != kEtx) continue;
-    found = {start, n + kShortFrameOverhead};
-    return true;
+    if (!longToo || left < kLongFrameOverhead) continue;
+    const std::size_t m = LongContent(at);
+    if (m <= left - kLongFrameOverhead && ChecksMatch(at + 4, m)) {
+      found = {start, m + kLongFrameOverhead};
+      return true;
+    }
   }
   return false;
+}
+
+bool FramePending(const std::uint8_t* bytes, std::size_t count, std::size_t limit,
+                  bool longToo) noexcept {
+  if (bytes == nullptr || count == 0 || bytes[0] != kStx) return false;
+  if (count < (longToo ? 4u : 3u)) return true;
+  const std::size_t shortTotal = ShortContent(bytes) + kShortFrameOverhead;
+  if (shortTotal <= limit && count < shortTotal) return true;
+  if (!longToo) return false;
+  const std::size_t longTotal = LongContent(bytes) + kLongFrameOverhead;
+  return longTotal <= limit && count < longTotal;
 }
 
 std::size_t StatedReplyLength(const std::uint8_t* head, std::size_t count) noexcept {

@@ -37,11 +37,20 @@ std::uint8_t MapReplyStatus(const std::uint8_t* reply) noexcept;
 // that match the content, ETX. Bytes before it (noise, a pen packet) are skipped. False when
 // no complete frame is there. Pure; used to carve a reply out of what a read collected and to
 // recognise a late reply.
+// With `longToo` a long frame (24-bit length) counts as well where the short reading of the
+// same STX fails (picture and sign-format replies).
 struct FrameSpan {
   std::size_t offset = 0;
   std::size_t length = 0;
 };
-bool FindFrame(const std::uint8_t* bytes, std::size_t count, FrameSpan& found) noexcept;
+bool FindFrame(const std::uint8_t* bytes, std::size_t count, FrameSpan& found,
+               bool longToo = false) noexcept;
+
+// Whether the bytes from an STX at `bytes[0]` may still become a frame of at most `limit`
+// bytes once more bytes arrive: too few bytes to tell, or a stated length that fits `limit`
+// and has not fully arrived. A complete candidate is not pending (FindFrame judges it).
+bool FramePending(const std::uint8_t* bytes, std::size_t count, std::size_t limit,
+                  bool longToo = false) noexcept;
 
 // How long the reply whose first `count` bytes are `head` says it is: after STX a short
 // frame's 16-bit length (total = length + 6) or, when byte 3 is no ACK but byte 4 is, a long

@@ -15,6 +15,14 @@ class HidBackend {
   // reading and writing; closes a device still held first. True when one was opened.
   virtual bool Open(int vendorId, int productId) = 0;
   virtual void Close() = 0;
+  // Searches again without opening: true when the first interface with these ids is the one
+  // already open and its handle still works, which is then kept, so that no report waiting
+  // on it is lost between two handles. The default never keeps (every exchange reopens).
+  virtual bool Reuse(int vendorId, int productId) {
+    (void)vendorId;
+    (void)productId;
+    return false;
+  }
   // Report lengths of the open device, report id included (65 for the terminal).
   virtual std::size_t InputReportLength() const = 0;
   virtual std::size_t OutputReportLength() const = 0;

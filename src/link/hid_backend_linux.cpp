@@ -95,6 +95,7 @@ class HidrawBackend final : public HidBackend {
       if (tracing) [[unlikely]]
         Skipped(entry->d_name, nullptr);
       fd_ = fd;
+      std::snprintf(node_, sizeof node_, "%s", entry->d_name);
       break;
     }
     closedir(dir);
@@ -111,6 +112,30 @@ class HidrawBackend final : public HidBackend {
   void Close() override {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    node_[0] = '\0';
+  }
+
+  bool Reuse(int vendorId, int productId) override {
+    if (fd_ < 0 || vendorId < 0 || productId < 0) return false;
+    // A handle whose device went away reports it at once.
+    pollfd pfd{fd_, 0, 0};
+    if (::poll(&pfd, 1, 0) < 0 || (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
+    DIR* dir = opendir("/sys/class/hidraw");
+    if (dir == nullptr) return false;
+    bool same = false;
+    while (const dirent* entry = readdir(dir)) {
+      if (std::strncmp(entry->d_name, "hidraw", 6) != 0) continue;
+      unsigned vendor = 0;
+      unsigned product = 0;
+      if (!ReadIds(entry->d_name, vendor, product) || vendor != static_cast<unsigned>(vendorId) ||
+          product != static_cast<unsigned>(productId)) {
+        continue;
+      }
+      same = std::strcmp(entry->d_name, node_) == 0;
+      break;
+    }
+    closedir(dir);
+    return same;
   }
 
   std::size_t InputReportLength() const override { return kReportLength; }
@@ -153,6 +178,7 @@ class HidrawBackend final : public HidBackend {
 
  private:
   int fd_ = -1;
+  char node_[256] = {};  // the open node's name in /dev, "hidrawN"
 };
 
 }  // namespace

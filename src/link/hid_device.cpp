@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "crypto/secure_wipe.h"
+
 namespace vantorel::link {
 namespace {
 
@@ -24,6 +26,9 @@ HidBackend& HidDevice::Backend() noexcept {
 int HidDevice::Open(int vendorId, int productId) noexcept {
   vendorId_ = vendorId;
   productId_ = productId;
+  // The device searched again is the one already open: its handle stays, and with it every
+  // report waiting on it.
+  if (open_ && Backend().Reuse(vendorId, productId)) return 1;
   KeepPendingReports();
   CloseHandle();
   open_ = Backend().Open(vendorId, productId);
@@ -70,6 +75,7 @@ int HidDevice::ReadReport(std::uint8_t* chunk, Millis timeout, bool kept) noexce
   chunk[0] = 0;
   if (kept && keptCount_ > 0) {
     std::memcpy(chunk, keptChunks_[keptFirst_], kChunkSize);
+    crypto::SecureWipe(keptChunks_[keptFirst_], kChunkSize);
     keptFirst_ = (keptFirst_ + 1) % kKeptReports;
     --keptCount_;
     return 1;
@@ -134,8 +140,19 @@ void HidDevice::Close() noexcept {
 }
 
 void HidDevice::ForgetKept() noexcept {
+  crypto::SecureWipe(keptChunks_, sizeof keptChunks_);
   keptFirst_ = 0;
   keptCount_ = 0;
+}
+
+bool HidDevice::KeptHolds(const std::uint8_t* needle, std::size_t length) const noexcept {
+  if (length == 0 || length > kReportData) return false;
+  for (const auto& chunk : keptChunks_) {
+    if (std::search(chunk + 1, chunk + kChunkSize, needle, needle + length) != chunk + kChunkSize) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void HidDevice::FilterKept(KeepDecision keep, void* context) noexcept {
@@ -166,9 +183,11 @@ void HidDevice::FilterKept(KeepDecision keep, void* context) noexcept {
     }
     first = last + 1;
   }
+  crypto::SecureWipe(chunks, sizeof chunks);
+  crypto::SecureWipe(message.data(), message.size());
 }
 
-void HidDevice::AppendKept(const std::uint8_t* message, std::size_t length) noexcept {
+std::size_t HidDevice::AppendKept(const std::uint8_t* message, std::size_t length) noexcept {
   std::size_t offset = 0;
   while (offset < length && keptCount_ < kKeptReports) {
     const std::size_t take = std::min(length - offset, kReportData);
@@ -179,6 +198,7 @@ void HidDevice::AppendKept(const std::uint8_t* message, std::size_t length) noex
     ++keptCount_;
     offset += take;
   }
+  return offset;
 }
 
 }  // namespace vantorel::link

@@ -53,9 +53,12 @@ class HidDevice {
   using KeepDecision = bool (*)(void* context, const std::uint8_t* message, std::size_t length);
   void FilterKept(KeepDecision keep, void* context) noexcept;
   // Appends a message behind the kept reports, split into reports as the device sends it;
-  // what does not fit is dropped.
-  void AppendKept(const std::uint8_t* message, std::size_t length) noexcept;
+  // what does not fit is dropped. The bytes kept.
+  std::size_t AppendKept(const std::uint8_t* message, std::size_t length) noexcept;
+  // Drops the kept reports, wiped.
   void ForgetKept() noexcept;
+  // Tests: whether the kept reports' storage holds `needle` within one report.
+  bool KeptHolds(const std::uint8_t* needle, std::size_t length) const noexcept;
 
  private:
   HidBackend& Backend() noexcept;
@@ -63,7 +66,8 @@ class HidDevice {
   // Moves the reports waiting on the open handle into keptChunks_.
   void KeepPendingReports() noexcept;
 
-  static constexpr std::size_t kKeptReports = 64;
+  // Room for a streaming pen's reports while commands keep a loop off the link.
+  static constexpr std::size_t kKeptReports = 256;
   std::uint8_t keptChunks_[kKeptReports][kChunkSize] = {};
   std::size_t keptFirst_ = 0;
   std::size_t keptCount_ = 0;

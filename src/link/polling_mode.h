@@ -23,8 +23,15 @@ class PollingMode {
   PollingMode(const PollingMode&) = delete;
   PollingMode& operator=(const PollingMode&) = delete;
 
-  // A loop of this kind runs (or, for a manual entry, has claimed the PIN pad).
-  bool Active() const noexcept { return active_.load() != 0; }
+  // Starts of this kind between their state checks and their loop's Begin (or their
+  // failure): the mode table counts them as this kind's, so that no other kind's loop starts
+  // beside one whose command is on its way.
+  int Starting() const noexcept { return starting_.load(); }
+  void StartBegins() noexcept { ++starting_; }
+  void StartEnds() noexcept { --starting_; }
+
+  // A loop of this kind runs, or a start of it is on its way.
+  bool Claimed() const noexcept { return active_.load() != 0 || starting_.load() != 0; }
 
   // With the link held, in the start's success handler: the new loop becomes the current one
   // (flag raised, no moment with it clear in between). Its ticket.
@@ -58,6 +65,9 @@ class PollingMode {
     return ++ends_;
   }
 
+  // Whether Forestall or Supersede ran since `mark` was taken.
+  bool EndedSince(Ticket mark) const noexcept { return ends_.load() != mark; }
+
   // With the link held: Begin, unless Forestall or Supersede ran since `mark` was taken.
   bool BeginUnlessEnded(Ticket mark, Ticket& ticket) noexcept {
     if (ends_.load() != mark) return false;
@@ -65,24 +75,19 @@ class PollingMode {
     return true;
   }
 
-  // Raises the flag without a loop (a manual entry claims the PIN pad before its command
-  // goes out); false when it was already up. End gives it back.
-  bool Claim() noexcept {
-    std::uint8_t idle = 0;
-    return active_.compare_exchange_strong(idle, 1);
-  }
-
   // Only with no loop running (the link closed): back to the state at load.
   void Reset() noexcept {
     active_.store(0);
     begun_.store(0);
     ends_.store(0);
+    starting_.store(0);
   }
 
  private:
   std::atomic<std::uint8_t>& active_;
   std::atomic<Ticket> begun_{0};
   std::atomic<Ticket> ends_{0};
+  std::atomic<int> starting_{0};
 };
 
 }  // namespace vantorel::link

@@ -42,15 +42,28 @@ Verdict JudgePinPadMessage(const void*, const std::uint8_t* message, int count) 
 }
 
 EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMessage& message,
-                      EntryJudge judge, const void* judgeContext) noexcept {
+                      link::StartClaim& claim, EntryJudge judge,
+                      const void* judgeContext) noexcept {
   EntryOutcome outcome;
   link::PollingMode::Ticket entry = 0;
+  // A frame this entry would end on is its answer, never a late reply to somebody's command.
+  struct Answer {
+    EntryJudge judge;
+    const void* context;
+    static bool Is(const void* self, const std::uint8_t* frame, std::size_t length) {
+      const auto* a = static_cast<const Answer*>(self);
+      return a->judge(a->context, frame, static_cast<int>(length)) != Verdict::kKeepWaiting;
+    }
+  } answer{judge, judgeContext};
   link::LoopListener listener;
-  const std::uint8_t rc =
-      link::RunCommand(command, {link::Accept::Ack, link::kNoWait, true}, [&](const link::Reply&) {
-        entry = BeginWait(flag);
-        listener.Begin();
-      });
+  link::CommandOptions start;
+  start.wait = link::kNoWait;
+  start.startsLoop = true;
+  const std::uint8_t rc = link::RunCommand(command, start, [&](const link::Reply&) {
+    entry = BeginWait(flag);
+    listener.Begin(&Answer::Is, &answer);
+  });
+  claim.Release();
   if (rc != 1) {
     outcome.code = rc;
     return outcome;

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "link/command.h"
+#include "link/modes.h"
 
 namespace vantorel::pinpad {
 
@@ -43,9 +44,10 @@ Verdict JudgePinPadMessage(const void* context, const std::uint8_t* message, int
 // other kind's flag cleared, this wait made the current one) and runs passes: read (only
 // while no command wants the link and this wait is still the current one), judge, sleep
 // kEntryPassSleep, look at the flag. A refusal's code is the message's Status().
+// `claim` (the start's, taken by its state checks) is released once the command was answered.
 // Manual card entry uses the same wait with a judge of its own.
 EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMessage& message,
-                      EntryJudge judge = JudgePinPadMessage,
+                      link::StartClaim& claim, EntryJudge judge = JudgePinPadMessage,
                       const void* judgeContext = nullptr) noexcept;
 
 }  // namespace vantorel::pinpad

@@ -44,9 +44,11 @@ bool CommonArgumentsValid(const PinEntryRequest& request) noexcept {
          request.result != nullptr && request.resultLength != nullptr;
 }
 
-std::uint8_t EntryStateCheck(link::Mode mode) noexcept {
+// The state checks: the link, then the mode table, whose claim the entry holds until its
+// start was answered.
+std::uint8_t EntryStateCheck(link::StartClaim& claim) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  const std::uint8_t rc = link::StartRefusal(mode);
+  const std::uint8_t rc = claim.Take();
   return rc != 0 ? rc : VANTOREL_SUCCESS;
 }
 
@@ -65,10 +67,14 @@ void CopyAfterTwo(const PinEntryRequest& request, const link::Reply& message) {
 
 // The common tail of the entries: run it, turn its outcome into the return code.
 template <class Copy>
-std::uint8_t Run(const CommandBytes& command, WaitFlag flag, std::uint8_t endedFromOutside,
-                 Copy&& copy) noexcept {
+std::uint8_t Run(const CommandBytes& command, link::StartClaim& claim, WaitFlag flag,
+                 std::uint8_t endedFromOutside, Copy&& copy) noexcept {
   EntryMessage message;
-  const EntryOutcome outcome = RunEntry(command, flag, message);
+  struct Wipe {
+    EntryMessage& m;
+    ~Wipe() { crypto::SecureWipe(m.data(), m.size()); }
+  } wipe{message};
+  const EntryOutcome outcome = RunEntry(command, flag, message, claim);
   switch (outcome.kind) {
     case Kind::kMessage:
       // The wait's judge let only messages with more than four data bytes through.
@@ -101,7 +107,8 @@ using pinpad::WaitFlag;
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  if (const auto rc = pinpad::EntryStateCheck(link::Mode::kPinPadEntry); rc != VANTOREL_SUCCESS)
+  link::StartClaim claim(link::Mode::kPinPadEntry);
+  if (const auto rc = pinpad::EntryStateCheck(claim); rc != VANTOREL_SUCCESS)
     return call.Result(rc);
   if (request.mode != '0' && request.mode != '1') return call.Result(VANTOREL_INVALID_ARGUMENT);
   if (request.upperBound < 4 || request.upperBound > 12)
@@ -123,13 +130,13 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) 
   CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kPinBlock};
   if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
-  return call.Result(
-      pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE, [&](const link::Reply& message) {
-        const auto data = message.Data();
-        std::memcpy(request.result, data.data(), data.size());
-        request.result[data.size()] = 0;
-        *request.resultLength = static_cast<int>(data.size());
-      }));
+  return call.Result(pinpad::Run(command, claim, WaitFlag::kPinEntry, VANTOREL_FAILURE,
+                                 [&](const link::Reply& message) {
+                                   const auto data = message.Data();
+                                   std::memcpy(request.result, data.data(), data.size());
+                                   request.result[data.size()] = 0;
+                                   *request.resultLength = static_cast<int>(data.size());
+                                 }));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_CancelPIN(void) noexcept {
@@ -144,7 +151,8 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
                                                               PinEntryRequest request,
                                                               RsaPrivateKey key) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  if (const auto rc = pinpad::EntryStateCheck(link::Mode::kPinPadEntry); rc != VANTOREL_SUCCESS)
+  link::StartClaim claim(link::Mode::kPinPadEntry);
+  if (const auto rc = pinpad::EntryStateCheck(claim); rc != VANTOREL_SUCCESS)
     return call.Result(rc);
   if (entryMode != 1 && entryMode != 2) return call.Result(VANTOREL_INVALID_ARGUMENT);
   if (request.upperBound < 4 || request.upperBound > 20)
@@ -183,8 +191,8 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
   command.Byte(request.upperBound).Byte(request.lowerBound).Bytes(signedPieces.data(), total);
   if (!command.Fits()) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
-  return call.Result(
-      pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE, [&](const link::Reply& reply) {
+  return call.Result(pinpad::Run(
+      command, claim, WaitFlag::kPinEntry, VANTOREL_FAILURE, [&](const link::Reply& reply) {
         // The first data byte is the terminal's value; the digits follow, up
         // to its 'F' padding or the check bytes.
         const auto data = reply.Data();
@@ -199,7 +207,8 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest request) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  if (const auto rc = pinpad::EntryStateCheck(link::Mode::kPinPadEntry); rc != VANTOREL_SUCCESS)
+  link::StartClaim claim(link::Mode::kPinPadEntry);
+  if (const auto rc = pinpad::EntryStateCheck(claim); rc != VANTOREL_SUCCESS)
     return call.Result(rc);
   if (request.upperBound < 12 || request.upperBound > 20)
     return call.Result(VANTOREL_INVALID_ARGUMENT);
@@ -215,14 +224,15 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest reques
   if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   return call.Result(
-      pinpad::Run(command, WaitFlag::kPinEntry, VANTOREL_FAILURE,
+      pinpad::Run(command, claim, WaitFlag::kPinEntry, VANTOREL_FAILURE,
                   [&](const link::Reply& message) { pinpad::CopyAfterTwo(request, message); }));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMode,
                                                             PinEntryRequest request) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  if (const auto rc = pinpad::EntryStateCheck(link::Mode::kEncryptedEntry); rc != VANTOREL_SUCCESS)
+  link::StartClaim claim(link::Mode::kEncryptedEntry);
+  if (const auto rc = pinpad::EntryStateCheck(claim); rc != VANTOREL_SUCCESS)
     return call.Result(rc);
   if (request.upperBound > 20 || request.lowerBound > 20)
     return call.Result(VANTOREL_INVALID_ARGUMENT);
@@ -237,6 +247,6 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMo
 
   // Superseded by another entry or ended by closing: reported as success, outputs untouched.
   return call.Result(
-      pinpad::Run(command, WaitFlag::kEncryptedEntry, VANTOREL_SUCCESS,
+      pinpad::Run(command, claim, WaitFlag::kEncryptedEntry, VANTOREL_SUCCESS,
                   [&](const link::Reply& message) { pinpad::CopyAfterTwo(request, message); }));
 }

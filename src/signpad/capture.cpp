@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "link/command.h"
 #include "link/modes.h"
@@ -46,8 +48,10 @@ constexpr std::size_t kSignFormatMaxData = kSignFormatWork - 3 - link::kLongFram
 std::atomic<VantorelPointHandler> pointHandler{nullptr};
 std::atomic<void*> pointContext{nullptr};
 
-// The frame for a sign-format block; used only with the link held.
+// The frame for a sign-format block, composed and sent under signFormatMutex: two calls from
+// two threads must not compose into it at once.
 std::array<std::uint8_t, kSignFormatWork> signFormatWork;
+std::mutex signFormatMutex;
 
 // The handler and its context are read afresh for every delivery: the application may
 // register another one while a capture runs. Without a handler there is nobody to tell.
@@ -107,16 +111,8 @@ class ReceiveLoop {
       link::Pause(link::kCaptureYield);
       return;
     }
-    const std::size_t total = carry_ + static_cast<std::size_t>(n);
-    const std::size_t whole = total - total % kPacketSize;
-    if (whole > 0 && pointContext.load() != nullptr) {
-      int count = 0;
-      if (DecodePointPackets(format_, {assembly_.data(), whole}, decode_, count, position_) &&
-          count > 0) {
-        Deliver(decode_.data(), count);
-      }
-    }
-    KeepCarry(total, whole);
+    const int count = Decode(carry_ + static_cast<std::size_t>(n));
+    if (count > 0) Deliver(decode_.data(), count);
   }
 
   void HidTurn() {
@@ -129,25 +125,57 @@ class ReceiveLoop {
       DeliverEvent();
       return;
     }
-    if (n <= kEventLength || n > kHidMessageLimit) {
+    // A frame is no pen data (a reply nobody waited for): dropped whole, the carry stays.
+    if (n <= kEventLength || n > kHidMessageLimit || read_[0] == link::kStx) {
       if (n <= 0) link::Pause(link::kCaptureYield);
-      return;  // not pen data: dropped, the carry stays
+      return;
     }
     std::memcpy(assembly_.data() + carry_, read_.data(), static_cast<std::size_t>(n));
-    const std::size_t total = carry_ + static_cast<std::size_t>(n);
-    const std::size_t whole = total - total % kPacketSize;
-    if (whole > 0 && pointContext.load() != nullptr) {
-      decode_.fill(0);
-      int count = 0;
-      if (DecodePointPackets(format_, {assembly_.data(), whole}, decode_, count, position_) &&
-          count > 0) {
-        std::copy_n(decode_.begin(), count, batch_.begin() + batchCount_);
-        batchCount_ += count;
-      }
-      // A run that starts with a pen-up ends a stroke: hand the stroke over now.
-      if (batchCount_ >= kBatchThreshold || decode_[0] < 0) FlushBatch();
+    decode_.fill(0);
+    const int count = Decode(carry_ + static_cast<std::size_t>(n));
+    if (count > 0) {
+      std::copy_n(decode_.begin(), count, batch_.begin() + batchCount_);
+      batchCount_ += count;
     }
-    KeepCarry(total, whole);
+    // A run that starts with a pen-up ends a stroke: hand the stroke over now.
+    if (batchCount_ >= kBatchThreshold || decode_[0] < 0) FlushBatch();
+  }
+
+  // Decodes the whole packets of assembly_[0, total) into decode_ and keeps the rest (less
+  // than a packet) as the carry; the values to deliver. A run with a packet that is not one of
+  // the format's delivers nothing. When the packet after the bad one begins no packet either,
+  // a byte was lost or added on the line: the rest of the run is dropped up to the next status
+  // byte's packet boundary, so one such byte costs one run, not the rest of the capture. A
+  // dropped run is traced.
+  int Decode(std::size_t total) {
+    const std::size_t whole = total - total % kPacketSize;
+    int count = 0;
+    if (whole == 0 || pointContext.load() == nullptr ||
+        DecodePointPackets(format_, {assembly_.data(), whole}, decode_, count, position_)) {
+      KeepCarry(total, whole);
+      return count;
+    }
+    std::size_t at = whole;
+    const std::size_t failedAt = static_cast<std::size_t>(count / 2) * kPacketSize;
+    const std::size_t next = failedAt + kPacketSize;
+    if (next < total && !IsStatusByte(format_, assembly_[next])) {
+      std::size_t p = failedAt + 1;
+      while (p < total && !IsStatusByte(format_, assembly_[p])) ++p;
+      // Formats without a decoding have no status byte: their runs fail as they always did.
+      if (p < total) at = p + (total - p) / kPacketSize * kPacketSize;
+    }
+    NoteDropped(at);
+    KeepCarry(total, at);
+    return 0;
+  }
+
+  static void NoteDropped(std::size_t dropped) {
+    if (!link::trace::On()) [[likely]]
+      return;
+    char text[96];
+    std::snprintf(text, sizeof text, "pen data: %zu bytes dropped (lost): a packet was malformed",
+                  dropped);
+    link::trace::Note(text);
   }
 
   void DeliverEvent() {
@@ -232,7 +260,8 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (format > kMaxFormat) return call.Result(VANTOREL_INVALID_ARGUMENT);
   link::LinkState& state = link::State();
-  if (const auto rc = link::StartRefusal(link::Mode::kCapture); rc != 0) return call.Result(rc);
+  link::StartClaim claim(link::Mode::kCapture);
+  if (const auto rc = claim.Take(); rc != 0) return call.Result(rc);
 
   CommandBytes command{kSignature, kPerform, 0x10};
   command.Byte(format).Byte(captureByte1).Byte(captureByte2).Byte(captureByte3);
@@ -248,6 +277,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
         state.capture.BeginUnlessEnded(mark, ticket);
         listener.Begin();
       });
+  claim.Release();
   if (rc != VANTOREL_SUCCESS) {
     state.capture.End();
     return call.Result(rc);
@@ -315,5 +345,6 @@ extern "C" unsigned char VANTOREL_CALL Zelto_SetSignFormat(int formatNumber,
   }
   const std::uint8_t head[] = {kSignature, kPerform,
                                static_cast<std::uint8_t>(0x30 + formatNumber - 1)};
+  std::lock_guard<std::mutex> lock(signFormatMutex);
   return call.Result(SendLargeCommand(head, {data, length}, signFormatWork));
 }

@@ -71,6 +71,18 @@ bool DecodePointPackets(int format, std::span<const std::uint8_t> bytes,
   return true;
 }
 
+bool IsStatusByte(int format, std::uint8_t byte) noexcept {
+  switch (format) {
+    case 1:
+      return byte == 0x9C || byte == 0x8C;
+    case 2:
+    case 4:
+      return byte == 0x90 || byte == 0x80;
+    default:
+      return false;
+  }
+}
+
 bool DecodePointPackets(int format, std::span<const std::uint8_t> bytes,
                         std::span<std::int32_t> values, int& count) noexcept {
   RelativePosition position;

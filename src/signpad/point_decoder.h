@@ -39,6 +39,9 @@ bool DecodePointPackets(int format, std::span<const std::uint8_t> bytes,
                         std::span<std::int32_t> values, int& count,
                         RelativePosition& position) noexcept;
 
+// Whether `byte` is a point or pen-up code of `format` (false for formats without a decoding).
+bool IsStatusByte(int format, std::uint8_t byte) noexcept;
+
 // The same with a position that starts at (0, 0) and is forgotten afterwards.
 bool DecodePointPackets(int format, std::span<const std::uint8_t> bytes,
                         std::span<std::int32_t> values, int& count) noexcept;

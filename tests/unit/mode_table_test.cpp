@@ -44,7 +44,8 @@ TEST_F(ModeTable, EveryStartAgainstEveryRunningMode) {
       {{"nothing", 0, 0, 0, 0, ReadingPhase::kIdle}, {0, 0, 0, 0, 0}},
       {{"PIN-pad or manual entry", 1, 0, 0, 0, ReadingPhase::kIdle}, {P, P, P, 0, P}},
       {{"secure reading", 0, 1, 0, 0, ReadingPhase::kReading}, {H, H, H, H, H}},
-      {{"head switching on", 0, 0, 0, 0, ReadingPhase::kSwitchingOn}, {0, H, 0, 0, H}},
+      // Every other start would read beside the loop about to begin.
+      {{"head switching on", 0, 0, 0, 0, ReadingPhase::kSwitchingOn}, {H, H, H, H, H}},
       {{"reading's last pass", 0, 0, 0, 0, ReadingPhase::kReading}, {0, H, 0, 0, 0}},
       {{"capture", 0, 0, 1, 0, ReadingPhase::kIdle}, {0, C, C, C, C}},
       {{"encrypted entry", 0, 0, 0, 1, ReadingPhase::kIdle}, {E, E, 0, 0, 0}},
@@ -57,6 +58,35 @@ TEST_F(ModeTable, EveryStartAgainstEveryRunningMode) {
     for (std::size_t i = 0; i < kStarts.size(); ++i) {
       EXPECT_EQ(StartRefusal(kStarts[i]), row.expected[i]) << row.running.what << ", start " << i;
     }
+  }
+}
+
+// A start whose command is still on its way counts as its kind, for every other start: taking
+// the claim and asking the table are one step.
+TEST_F(ModeTable, AClaimedStartRefusesLikeItsRunningLoop) {
+  struct Row {
+    Mode first;
+    std::array<std::uint8_t, 5> expected;  // as in the table above
+  };
+  constexpr std::uint8_t P = VANTOREL_PIN_ENTRY_ACTIVE, H = VANTOREL_SECURE_HEAD_ACTIVE,
+                         C = VANTOREL_CAPTURE_ACTIVE, E = VANTOREL_ENCRYPTED_ENTRY_ACTIVE;
+  constexpr std::array kStarts{Mode::kCapture, Mode::kSecureReading, Mode::kPinPadEntry,
+                               Mode::kEncryptedEntry, Mode::kManualEntry};
+  const Row rows[] = {
+      {Mode::kCapture, {0, C, C, C, C}},     {Mode::kSecureReading, {H, H, H, H, H}},
+      {Mode::kPinPadEntry, {P, P, P, 0, P}}, {Mode::kEncryptedEntry, {E, E, 0, 0, 0}},
+      {Mode::kManualEntry, {P, P, P, 0, P}},
+  };
+  for (const Row& row : rows) {
+    {
+      StartClaim first(row.first);
+      ASSERT_EQ(first.Take(), 0);
+      for (std::size_t i = 0; i < kStarts.size(); ++i) {
+        StartClaim second(kStarts[i]);
+        EXPECT_EQ(second.Take(), row.expected[i]) << static_cast<int>(row.first) << ", start " << i;
+      }
+    }
+    EXPECT_EQ(StartRefusal(Mode::kSecureReading), 0) << "released";
   }
 }
 
