@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "link/command_catalogue.h"
 #include "link/frame.h"
 #include "link/link_state.h"
 
@@ -93,57 +94,21 @@ const std::uint8_t* CommandOf(const std::uint8_t* frame, std::size_t length,
   return nullptr;
 }
 
-const char* ClassName(std::uint8_t c) noexcept {
-  switch (c) {
-    case 0x78:
-      return "device";
-    case 0x76:
-      return "LED";
-    case 0x7B:
-      return "audio";
-    case 0x8A:
-      return "display";
-    case 0x7A:
-      return "signpad";
-    case 0x73:
-      return "reader";
-    case 0x75:
-      return "pinpad";
-    default:
-      return "unknown";
-  }
-}
-
-const char* FunctionName(std::uint8_t f) noexcept {
-  switch (f) {
-    case 0x46:
-      return "perform";
-    case 0x52:
-      return "read";
-    case 0x53:
-      return "write";
-    default:
-      return "unknown";
-  }
-}
-
 std::string Describe(const std::uint8_t* command, std::size_t length) {
   if (command == nullptr || length < 3) return "[not a command frame]";
   char text[80];
-  std::snprintf(text, sizeof text, "[%s %02X, %s %02X, sub %02X]", ClassName(command[0]),
+  std::snprintf(text, sizeof text, "[%s %02X, %s %02X, sub %02X]", CommandClassName(command[0]),
                 command[0], FunctionName(command[1]), command[1], command[2]);
   return text;
 }
 
+// A mode in which secrets flow is claimed or running: a PIN-pad, manual or encrypted entry
+// from its start on, secure reading from the head's switch-on to the enable's return. Its
+// messages may land in any read, so no read's data is shown meanwhile.
 bool SecretModeActive() noexcept {
   const LinkState& s = State();
-  return s.pinEntryActive.load() != 0 || s.secureHeadActive.load() != 0 ||
-         s.encryptedEntryActive.load() != 0;
-}
-
-bool WholeFrame(const std::uint8_t* reply, int count) noexcept {
-  std::size_t n = 0;
-  return CommandOf(reply, static_cast<std::size_t>(count), n) != nullptr;
+  return s.pinEntry.Claimed() || s.encryptedEntry.Claimed() || s.secureHeadActive.load() != 0 ||
+         s.readingClaim.load() != ReadingPhase::kIdle;
 }
 
 }  // namespace
@@ -194,45 +159,13 @@ void ExportCall::Leave(const char* previous, std::uint8_t rc, bool recorded) noe
 
 bool MayShowCommand(const std::uint8_t* command, std::size_t length) noexcept {
   if (command == nullptr || length < 3) return false;
-  switch (command[0]) {
-    case 0x78:  // device
-    case 0x76:  // LEDs
-    case 0x7B:  // tone and audio
-    case 0x8A:  // display, pictures
-    case 0x7A:  // capture, clip area, regions
-      return true;
-    case 0x73:  // reader: every write shows except encrypted data and the device key
-      return !(command[1] == 0x53 && (command[2] == 0x74 || command[2] == 0x76));
-    case 0x75:  // PIN pad: only the key commands; entries carry prompts, keys and PIN data
-      return command[1] == 0x46 && (command[2] == 0x81 || command[2] == 0x82 || command[2] == 0x84);
-    default:
-      return false;
-  }
+  return !LookUpCommand(command, length).commandSecret;
 }
 
-bool MayShowReply(const std::uint8_t* command, std::size_t commandLength, const std::uint8_t* reply,
-                  int count, bool secretModeActive) noexcept {
-  if (command == nullptr || commandLength < 3) return false;
-  // While secrets flow, a reply that is not exactly one frame may have swallowed part of a
-  // message the terminal sent by itself.
-  if (secretModeActive && !WholeFrame(reply, count)) return false;
-  switch (command[0]) {
-    case 0x78:
-    case 0x76:
-    case 0x7B:
-    case 0x8A:
-    case 0x7A:
-      return true;
-    case 0x73:  // the encrypted data block stays hidden
-      return !(command[2] == 0x74 || command[2] == 0x76);
-    case 0x75:
-      if (command[1] != 0x46) return false;
-      // The key poll: a key reply is 8 bytes; anything longer is card data answering it.
-      if (command[2] == 0x81) return count == 8;
-      return command[2] == 0x82 || command[2] == 0x84;
-    default:
-      return false;
-  }
+bool MayShowReply(const std::uint8_t* command, std::size_t commandLength, const std::uint8_t*, int,
+                  bool secretModeActive) noexcept {
+  if (command == nullptr || commandLength < 3 || secretModeActive) return false;
+  return !LookUpCommand(command, commandLength).replySecret;
 }
 
 const char* ReturnCodeMeaning(std::uint8_t rc) noexcept {
@@ -337,9 +270,8 @@ void MessageReceived(const std::uint8_t* message, int count) noexcept {
   try {
     if (count <= 0) return;  // polling reads that found nothing are not worth a line
     std::string line = "read " + std::to_string(count) + " bytes the terminal sent by itself";
-    const LinkState& s = State();
     // Pen packets are shown; everything else a loop reads (card data, entry results) is not.
-    if (s.captureActive.load() != 0 && !SecretModeActive()) {
+    if (State().captureActive.load() != 0 && !SecretModeActive()) {
       line += ": ";
       AppendHex(line, message, static_cast<std::size_t>(count));
     } else {

@@ -3,9 +3,10 @@
 // loaded ("stderr", or a path; unset or empty: off).
 //
 // Off, every hook costs one relaxed atomic load: call sites test On() before doing any work.
-// Secrets never reach a line: frames of PIN-pad entries, key loading and encrypted data, and
-// everything the terminal sends by itself outside a signature capture, show only their
-// length.
+// Secrets never reach a line: frames of PIN-pad entries, key loading and encrypted data (the
+// command catalogue says which), every reply while a secret-carrying mode is claimed or
+// running, and everything the terminal sends by itself outside a signature capture, show only
+// their length.
 #pragma once
 
 #include <atomic>
@@ -85,8 +86,9 @@ void OsErrorCode(const char* call, const char* path, unsigned long code,
 // Whether a command's own data bytes may be shown (`command` starts with class, function,
 // sub-command).
 bool MayShowCommand(const std::uint8_t* command, std::size_t length) noexcept;
-// Whether the reply to `command` may be shown, given whether a secret-carrying mode (PIN-pad
-// entry, secure reading) is in force.
+// Whether the reply to `command` may be shown, given whether a secret-carrying mode (a PIN-pad,
+// manual or encrypted entry, secure reading) is claimed or running: then no reply is shown,
+// since a message of that mode may have landed in any read.
 bool MayShowReply(const std::uint8_t* command, std::size_t commandLength, const std::uint8_t* reply,
                   int count, bool secretModeActive) noexcept;
 // The meaning of a return code.
