@@ -94,10 +94,12 @@ void RudeTerminal::OnEngineOutput(const Bytes& message) {
   }
 }
 
-void RudeTerminal::Send(Bytes bytes, int delayMs, bool moreFollows) {
+void RudeTerminal::Send(Bytes bytes, int delayMs, bool moreFollows, bool afterPrevious) {
   {
     std::lock_guard lock(mutex_);
-    const auto due = std::max(Clock::now() + std::chrono::milliseconds(delayMs), lastDue_);
+    const auto delay = std::chrono::milliseconds(delayMs);
+    const auto due = afterPrevious ? std::max(Clock::now(), lastDue_) + delay
+                                   : std::max(Clock::now() + delay, lastDue_);
     lastDue_ = due;
     outbox_.push_back({due, std::move(bytes), moreFollows});
   }
@@ -107,6 +109,11 @@ void RudeTerminal::Send(Bytes bytes, int delayMs, bool moreFollows) {
 void RudeTerminal::Drain() {
   std::unique_lock lock(mutex_);
   cv_.wait(lock, [this] { return (outbox_.empty() && inFlight_ == 0) || stop_; });
+}
+
+bool RudeTerminal::AllRead() const {
+  std::lock_guard lock(mutex_);
+  return outbox_.empty() && inFlight_ == 0 && input_.empty();
 }
 
 void RudeTerminal::SetReadsFail(bool fail) {

@@ -47,13 +47,16 @@ class RudeTerminal : public vantorel::link::HidBackend {
   // Opens the library's connection to this terminal; the handshake frames are forgotten.
   unsigned char OpenLink();
 
-  // Queues bytes after everything already queued, at the earliest `delayMs` from now. Over
+  // Queues bytes after everything already queued, at the earliest `delayMs` from now (with
+  // `afterPrevious`, `delayMs` after the last queued message: a steady stream). Over
   // HID one Send is one message (its own run of reports); `moreFollows` keeps the
   // continuation bit on its last report, so the next Send completes the same message.
-  void Send(Bytes bytes, int delayMs = 0, bool moreFollows = false);
+  void Send(Bytes bytes, int delayMs = 0, bool moreFollows = false, bool afterPrevious = false);
   void SetReplyPlan(ReplyPlan plan);
   // Blocks until everything queued so far is on the wire.
   void Drain();
+  // True once everything queued is on the wire and, over HID, every input report was read.
+  bool AllRead() const;
   // HID: every read fails at once (-1) while set, as on a handle that went bad.
   void SetReadsFail(bool fail);
   // The last command the engine received (valid frames only).
