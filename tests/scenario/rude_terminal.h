@@ -33,8 +33,8 @@ class RudeTerminal : public vantorel::link::HidBackend {
   // Decides what happens to one reply the engine produced for `command` (class, function,
   // sub-command, parameters): by default it is sent at once. Runs with the engine's lock
   // held: it may call Send, never the engine.
-  using ReplyPlan = std::function<void(RudeTerminal&, const vterm::Command& command,
-                                       const Bytes& reply)>;
+  using ReplyPlan =
+      std::function<void(RudeTerminal&, const vterm::Command& command, const Bytes& reply)>;
 
   RudeTerminal(Wire wire, std::uint64_t seed);
   ~RudeTerminal() override;

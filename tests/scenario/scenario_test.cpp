@@ -97,9 +97,9 @@ class Run {
       std::lock_guard lock(m_);
       const std::uint32_t v = 0x5C000000u + ++countCount_;
       countsIssued_.insert(v);
-      return vterm::Response::Ack(Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                                        static_cast<std::uint8_t>(v >> 16),
-                                        static_cast<std::uint8_t>(v >> 24)});
+      return vterm::Response::Ack(
+          Bytes{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)});
     });
     // The pen is the scenario's: the pad only acknowledges the start.
     e.Register(0x7A, 0x46, 0x10,
@@ -156,8 +156,7 @@ class Run {
         // on the serial line), the rest a moment later.
         const std::size_t at = 2 + t.rng()() % (r.size() - 2);
         t.Send(Bytes(r.begin(), r.begin() + static_cast<long>(at)), 0, true);
-        t.Send(Bytes(r.begin() + static_cast<long>(at), r.end()),
-               static_cast<int>(t.rng()() % 25));
+        t.Send(Bytes(r.begin() + static_cast<long>(at), r.end()), static_cast<int>(t.rng()() % 25));
       }
     });
   }
@@ -176,10 +175,12 @@ class Run {
     });
   }
   bool WaitHeld(std::chrono::milliseconds timeout) {
-    return WaitUntil([this] {
-      std::lock_guard lock(m_);
-      return hasHeld_;
-    }, timeout);
+    return WaitUntil(
+        [this] {
+          std::lock_guard lock(m_);
+          return hasHeld_;
+        },
+        timeout);
   }
   void Release() {
     std::lock_guard lock(m_);
@@ -230,7 +231,8 @@ class Run {
     return Finish(Start(name, std::move(fn)), bound);
   }
   void Expect(int rc, int want, const std::string& what) {
-    if (rc != want) Fail(what + " returned " + std::to_string(rc) + ", expected " + std::to_string(want));
+    if (rc != want)
+      Fail(what + " returned " + std::to_string(rc) + ", expected " + std::to_string(want));
   }
 
   template <class P>
@@ -266,8 +268,9 @@ class Run {
     const std::size_t piece = term.wire() == Wire::kHid ? 60 : stream.size();
     for (std::size_t at = 0; at < stream.size(); at += piece) {
       const std::size_t end = std::min(stream.size(), at + piece);
-      term.Send(Bytes(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(end)),
-                at == 0 ? delayMs : 0, false, afterPrevious);
+      term.Send(
+          Bytes(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(end)),
+          at == 0 ? delayMs : 0, false, afterPrevious);
     }
   }
   // Pen packets for `ms` milliseconds, four every 5 ms: a pen that keeps moving.
@@ -278,10 +281,12 @@ class Run {
   // batches points and hands a short stroke over only at its end).
   bool WaitPoints(std::chrono::milliseconds timeout = 2000ms) {
     if (term.wire() == Wire::kHid) return WaitUntil([this] { return term.AllRead(); }, timeout);
-    return WaitUntil([this] {
-      std::lock_guard lock(m_);
-      return penGot_.size() >= penSent_.size();
-    }, timeout);
+    return WaitUntil(
+        [this] {
+          std::lock_guard lock(m_);
+          return penGot_.size() >= penSent_.size();
+        },
+        timeout);
   }
   void AllowPenLoss() { penLossAllowed_ = true; }
 
@@ -297,10 +302,12 @@ class Run {
   void CardAtMostOnce(int id) { cardsAtMostOnce_.insert(id); }
   static Bytes PinAnswer() { return AckFrame(B(kPinBlockMarker)); }
   bool WaitCards(std::size_t n, std::chrono::milliseconds timeout = 3000ms) {
-    return WaitUntil([&] {
-      std::lock_guard lock(m_);
-      return cardsGot_.size() >= n;
-    }, timeout);
+    return WaitUntil(
+        [&] {
+          std::lock_guard lock(m_);
+          return cardsGot_.size() >= n;
+        },
+        timeout);
   }
 
   // ---- What calls received --------------------------------------------------------------
@@ -417,7 +424,8 @@ class Run {
     if (run == nullptr) return;
     const Bytes got(data, data + count);
     std::lock_guard lock(run->m_);
-    if (Contains(got, kPinBlockMarker)) run->failures_.push_back("an entry's answer reached the card-data handler");
+    if (Contains(got, kPinBlockMarker))
+      run->failures_.push_back("an entry's answer reached the card-data handler");
     run->cardsGot_.push_back(got);
   }
 
@@ -524,7 +532,8 @@ class Run {
 
 // Starts a capture and waits until its loop runs.
 std::shared_ptr<Run::Call> StartCapture(Run& r) {
-  auto call = r.Start("Zelto_StartCapture", [] { return Zelto_StartCapture(1, 0, 0, 0, 0, 0, 0, 0); });
+  auto call =
+      r.Start("Zelto_StartCapture", [] { return Zelto_StartCapture(1, 0, 0, 0, 0, 0, 0, 0); });
   if (!Run::WaitUntil([] { return vantorel::link::State().captureActive.load() != 0; }, 2000ms)) {
     r.Fail("the capture did not start");
   }
@@ -532,7 +541,8 @@ std::shared_ptr<Run::Call> StartCapture(Run& r) {
 }
 std::shared_ptr<Run::Call> StartReading(Run& r) {
   auto call = r.Start("MSR_EnableSecureHead", [] { return MSR_EnableSecureHead(); });
-  if (!Run::WaitUntil([] { return vantorel::link::State().secureHeadActive.load() != 0; }, 2000ms)) {
+  if (!Run::WaitUntil([] { return vantorel::link::State().secureHeadActive.load() != 0; },
+                      2000ms)) {
     r.Fail("secure reading did not start");
   }
   return call;
@@ -570,7 +580,8 @@ void CaptureWithCommands(Run& r) {
     r.Expect(r.Finish(capture), 1, "Zelto_StartCapture");
     r.Expect(r.term.OpenLink(), 1, "reopening");
   } else {
-    r.Expect(r.Now("Zelto_ExitCapture", [] { return Zelto_ExitCapture(); }), 1, "Zelto_ExitCapture");
+    r.Expect(r.Now("Zelto_ExitCapture", [] { return Zelto_ExitCapture(); }), 1,
+             "Zelto_ExitCapture");
     r.Expect(r.Finish(capture), 1, "Zelto_StartCapture");
   }
 }
@@ -598,7 +609,8 @@ void ReadingWithSwipes(Run& r) {
 void PinEntryAnswered(Run& r) {
   auto entry = StartPinEntry(r);
   if (r.Pick(0, 1) == 0) {
-    r.Expect(r.Now("Brixa_GetVersion", [&r] { return r.Version(); }), 1, "a command during the entry");
+    r.Expect(r.Now("Brixa_GetVersion", [&r] { return r.Version(); }), 1,
+             "a command during the entry");
   }
   if (r.Pick(0, 2) == 0) {
     r.Expect(r.Now("PIN_CancelPIN", [] { return PIN_CancelPIN(); }), 1, "PIN_CancelPIN");
@@ -629,8 +641,9 @@ void LateReply(Run& r) {
   const int more = r.Pick(1, 3);
   for (int i = 0; i < more; ++i) {
     const int which = r.Pick(0, 1);
-    r.Expect(r.Now("ordinary command", [&r, which] { return r.Ordinary(which); }, 4000ms), 1,
-             "a command after a late reply");
+    r.Expect(r.Now(
+                 "ordinary command", [&r, which] { return r.Ordinary(which); }, 4000ms),
+             1, "a command after a late reply");
   }
 }
 
@@ -681,7 +694,8 @@ void PenReportBeforeReply(Run& r) {
 // passes 512 bytes, then a sign-format read with pen packets behind its reply.
 void CommandsWhilePenMoves(Run& r) {
   Bytes block(40);
-  for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(0x41 + i % 26);
+  for (std::size_t i = 0; i < block.size(); ++i)
+    block[i] = static_cast<std::uint8_t>(0x41 + i % 26);
   r.term.engine().Get<vterm::SignpadModule>().SetSignFormatBlock(2, block);
   auto capture = StartCapture(r);
   r.SetPlan([&r](RudeTerminal& t, const vterm::Command& c, const Bytes& reply) {
@@ -751,8 +765,9 @@ void ReopenWhilePenStreams(Run& r) {
   r.Expect(r.Now("Brixa_Close", [] { return Brixa_Close(); }), 1, "Brixa_Close");
   r.Expect(r.Finish(capture), 1, "Zelto_StartCapture");
   r.AllowPenLoss();  // what the pad sends while no connection is open is nobody's
-  r.Expect(r.Now("Brixa_OpenPort", [&r] { return r.term.OpenLink(); }, 1000ms), 1,
-           "Brixa_OpenPort while the pen streams");
+  r.Expect(r.Now(
+               "Brixa_OpenPort", [&r] { return r.term.OpenLink(); }, 1000ms),
+           1, "Brixa_OpenPort while the pen streams");
   r.term.Drain();
 }
 
@@ -783,13 +798,16 @@ void StartDuringSwitchOn(Run& r) {
   auto reading = r.Start("MSR_EnableSecureHead", [] { return MSR_EnableSecureHead(); });
   r.WaitHeld(500ms);
   const int which = static_cast<int>(r.Seed() % 3);  // seeds 1-3: every kind of start
-  const char* name = which == 0 ? "PIN_GetPINBlock" : which == 1 ? "PIN_GetEncryptedData" : "Zelto_StartCapture";
+  const char* name = which == 0   ? "PIN_GetPINBlock"
+                     : which == 1 ? "PIN_GetEncryptedData"
+                                  : "Zelto_StartCapture";
   auto start = r.Start(name, [&r, which]() -> unsigned char {
     if (which == 0) return r.PinEntry();
     if (which == 1) return r.EncryptedEntry();
     return Zelto_StartCapture(1, 0, 0, 0, 0, 0, 0, 0);
   });
-  Run::WaitUntil([&] { return start->done.load() || vantorel::link::State().linkBusy.load() >= 1; }, 100ms);
+  Run::WaitUntil([&] { return start->done.load() || vantorel::link::State().linkBusy.load() >= 1; },
+                 100ms);
   std::this_thread::sleep_for(20ms);
   r.Release();
   r.SetPlan({});
@@ -842,7 +860,8 @@ void SecretsBesideReplies(Run& r) {
     r.SetPlan({});
     return true;
   });
-  r.Expect(r.Now("Brixa_GetVersion", [&r] { return r.Version(); }), 1, "a command during the entry");
+  r.Expect(r.Now("Brixa_GetVersion", [&r] { return r.Version(); }), 1,
+           "a command during the entry");
   r.Expect(r.Finish(entry), 1, "PIN_GetPINBlock");
 }
 
@@ -921,7 +940,8 @@ const char* WireName(Wire w) {
 }
 
 // Runs one scenario; the failures, each naming the seed (never a secret).
-std::vector<std::string> RunOne(const Kind& kind, Wire wire, std::uint64_t seed, int* checks = nullptr) {
+std::vector<std::string> RunOne(const Kind& kind, Wire wire, std::uint64_t seed,
+                                int* checks = nullptr) {
   std::vector<std::string> failures;
   {
     vantorel::link::State().Reset();

@@ -78,9 +78,11 @@ void __wrap__ZN8vantorel4link5PauseENSt6chrono8durationIlSt5ratioILl1ELl1000EEEE
 
 // vantorel::link::RunCommandWith(const Outgoing&, const CommandOptions&, ReplyHandler, void*):
 // the one path every command takes before it raises linkBusy and takes the link.
-unsigned char __real__ZN8vantorel4link14RunCommandWithERKNS0_8OutgoingERKNS0_14CommandOptionsEPFbPvRKNS0_5ReplyEES7_(
+unsigned char
+__real__ZN8vantorel4link14RunCommandWithERKNS0_8OutgoingERKNS0_14CommandOptionsEPFbPvRKNS0_5ReplyEES7_(
     const vantorel::link::Outgoing&, const vantorel::link::CommandOptions&, ReplyHandler, void*);
-unsigned char __wrap__ZN8vantorel4link14RunCommandWithERKNS0_8OutgoingERKNS0_14CommandOptionsEPFbPvRKNS0_5ReplyEES7_(
+unsigned char
+__wrap__ZN8vantorel4link14RunCommandWithERKNS0_8OutgoingERKNS0_14CommandOptionsEPFbPvRKNS0_5ReplyEES7_(
     const vantorel::link::Outgoing& outgoing, const vantorel::link::CommandOptions& options,
     ReplyHandler onSuccess, void* context) {
   scenario::Gate& g = scenario::TheGate();
