@@ -76,10 +76,7 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   // the terminal acknowledged this entry (the later of the two runs on the terminal).
   const bool endsOnAck = cardreader::EndsOnAck(request);
   pinpad::EntryMessage message;
-  struct Wipe {
-    pinpad::EntryMessage& m;
-    ~Wipe() { crypto::SecureWipe(m.data(), m.size()); }
-  } wipe{message};
+  const crypto::ScopedWipe wipe(message.data(), message.size());
   const pinpad::EntryOutcome outcome = pinpad::RunEntry(
       command, pinpad::WaitFlag::kPinEntry, message, claim, cardreader::Judge, &endsOnAck);
   switch (outcome.kind) {

@@ -106,10 +106,7 @@ std::uint8_t RunCommandBody(const Outgoing& outgoing, const CommandOptions& opti
   if (options.proceed != nullptr && !options.proceed(options.proceedContext)) return 1;
   std::array<std::uint8_t, kReplySize> ownArea;
   // The reply may hold a secret the handler reads (a key field, card data): wiped on return.
-  struct Wipe {
-    std::array<std::uint8_t, kReplySize>& area;
-    ~Wipe() { crypto::SecureWipe(area.data(), area.size()); }
-  } wipe{ownArea};
+  const crypto::ScopedWipe wipe(ownArea.data(), ownArea.size());
   const std::span<std::uint8_t> area =
       options.replyArea.empty() ? std::span<std::uint8_t>(ownArea) : options.replyArea;
   ExchangeOptions exchange;

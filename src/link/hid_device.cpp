@@ -41,6 +41,7 @@ int HidDevice::WriteFrame(const std::uint8_t* bytes, std::size_t length) noexcep
   const std::size_t reportLength = std::min(backend.OutputReportLength(), kMaxReport);
   if (reportLength < 2 + kReportData) return 0;
   std::array<std::uint8_t, kMaxReport> report{};
+  const crypto::ScopedWipe wipe(report.data(), report.size());
   std::size_t offset = 0;
   while (offset < length) {
     const std::size_t left = length - offset;
@@ -60,6 +61,7 @@ void HidDevice::KeepPendingReports() noexcept {
   if (!open_) return;
   HidBackend& backend = Backend();
   std::array<std::uint8_t, kMaxReport> report{};
+  const crypto::ScopedWipe wipe(report.data(), report.size());
   while (keptCount_ < kKeptReports) {
     const int got = backend.ReadReport(report.data(), report.size(), 0);
     if (got < 2) return;
@@ -83,6 +85,7 @@ int HidDevice::ReadReport(std::uint8_t* chunk, Millis timeout, bool kept) noexce
   if (!open_) return 0;
   HidBackend& backend = Backend();
   std::array<std::uint8_t, kMaxReport> report{};
+  const crypto::ScopedWipe wipe(report.data(), report.size());
   const int got = backend.ReadReport(report.data(), report.size(), ToMs(timeout));
   if (got < 0) return 0;
   if (got >= 2 && report[1] != 0) {
@@ -100,6 +103,7 @@ int HidDevice::ReadReply(std::uint8_t* reply, std::size_t maxLength, Millis time
   if (overflowed != nullptr) *overflowed = false;
   std::size_t total = 0;
   std::array<std::uint8_t, kChunkSize> chunk{};
+  const crypto::ScopedWipe wipe(chunk.data(), chunk.size());
   for (;;) {
     ReadReport(chunk.data(), timeout, kept);
     const std::uint8_t count = chunk[0];

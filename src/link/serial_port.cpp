@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "crypto/secure_wipe.h"
 #include "link/trace.h"
 
 namespace vantorel::link {
@@ -222,6 +223,8 @@ int SerialPort::Read(std::uint8_t* buffer, std::size_t maxLength, ReadOverflow* 
   maxLength = std::min<std::size_t>(maxLength, INT_MAX);
 
   std::array<std::uint8_t, kReadChunkSize> chunk;
+  const crypto::ScopedWipe wipe(chunk.data(),
+                                chunk.size());  // it may hold card data or a PIN block
   int got = ReadOnce(chunk.data(), chunk.size());
   if (got < 0) return -1;
   // A lone ACK or status byte is a complete answer. The byte is stored only where the

@@ -70,10 +70,7 @@ template <class Copy>
 std::uint8_t Run(const CommandBytes& command, link::StartClaim& claim, WaitFlag flag,
                  std::uint8_t endedFromOutside, Copy&& copy) noexcept {
   EntryMessage message;
-  struct Wipe {
-    EntryMessage& m;
-    ~Wipe() { crypto::SecureWipe(m.data(), m.size()); }
-  } wipe{message};
+  const crypto::ScopedWipe wipe(message.data(), message.size());
   const EntryOutcome outcome = RunEntry(command, flag, message, claim);
   switch (outcome.kind) {
     case Kind::kMessage:

@@ -130,7 +130,11 @@ class Run {
   bool politeReplies = true;
   std::mt19937_64& rng() { return term.rng(); }
   std::uint64_t Seed() const { return seed_; }
-  int Pick(int lo, int hi) { return lo + static_cast<int>(rng()() % (hi - lo + 1)); }
+  // Called from the scenario's thread and from reply plans on the terminal's thread.
+  int Pick(int lo, int hi) {
+    std::lock_guard lock(pickMutex_);
+    return lo + static_cast<int>(pick_() % (hi - lo + 1));
+  }
 
   void Fail(const std::string& what) {
     std::lock_guard lock(m_);
@@ -516,6 +520,8 @@ class Run {
 
  private:
   std::uint64_t seed_;
+  std::mutex pickMutex_;
+  std::mt19937_64 pick_{seed_ ^ 0x5DEECE66Dull};
   std::string tracePath_;
   mutable std::mutex m_;
   std::vector<std::string> failures_;
