@@ -107,6 +107,37 @@ TEST_P(SignpadCapture, CarryJoinsPacketsSplitAcrossMessages) {
   EXPECT_EQ(recorder.Points(), Expected(strokes));
 }
 
+// Device commands from another thread while the pen streams (the pad does not pause its pen
+// for them): their replies are told from the pen packets around them, no point is lost or
+// doubled, and over hidraw no report is lost between two handles.
+TEST_P(SignpadCapture, CommandsWhileThePenStreamsLoseNoPoint) {
+  recorder.Register();
+  pad().SetHidLink(!session.serial());
+  pad().SetPenTiming({.intervalMs = 10, .packetsPerMessage = 2, .startDelayMs = 0});
+  Capture capture(1);
+  ASSERT_TRUE(Capture::WaitRunning());
+  std::vector<vterm::Stroke> strokes;
+  for (int s = 0; s < 4; ++s) {
+    vterm::Stroke stroke;
+    for (int i = 0; i < 50; ++i) stroke.push_back({10 * s + i, 500 - i});
+    strokes.push_back(stroke);
+  }
+  pad().Write(strokes);
+  char version[512];
+  int length = 0;
+  int commands = 0;
+  while (pad().PendingPackets() > 0 && commands < 20) {
+    EXPECT_EQ(Brixa_GetVersion(version, &length), 1) << "command " << commands;
+    ++commands;
+  }
+  EXPECT_GE(commands, 2) << "the commands ran while the pen streamed";
+  const auto expected = Expected(strokes);
+  EXPECT_TRUE(recorder.WaitForPoints(expected.size(), 5s));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(Exit(capture), 1);
+  EXPECT_EQ(recorder.Points(), expected);
+}
+
 TEST_P(SignpadCapture, MalformedRunIsDroppedWhole) {
   recorder.Register();
   Capture capture(1);
