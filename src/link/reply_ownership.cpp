@@ -313,19 +313,25 @@ int ReadSerialReply(std::uint8_t* reply, const ReplyRead& how, ReadOverflow* ove
   }
   std::size_t count = 0;
   std::size_t foreign = 0;
+  // The reply is whole and the line goes on: what follows is somebody else's. The reply is
+  // carved now, so the bytes behind it are handed on before `rest`.
+  const auto endWith = [&](const std::uint8_t* rest, std::size_t restLength) {
+    count = static_cast<std::size_t>(
+        CarveReply(reply, static_cast<int>(count), how.startsLoop, how.longToo));
+    HandOnArrived(rest, restLength, how.startsLoop);
+    crypto::SecureWipe(chunk.data(), chunk.size());
+    return static_cast<int>(count);
+  };
+  FrameSpan frame;
   bool complete = false;
   while (got > 0) {
     const auto length = static_cast<std::size_t>(got);
-    if (complete) {
-      // The reply is whole and the line goes on: what follows is somebody else's. The reply
-      // is carved now, so the bytes behind it are handed on before these.
-      count = static_cast<std::size_t>(
-          CarveReply(reply, static_cast<int>(count), how.startsLoop, how.longToo));
-      HandOnArrived(chunk.data(), length, how.startsLoop);
-      break;
-    }
+    if (complete) return endWith(chunk.data(), length);
     for (std::size_t used = 0; used < length;) {
       if (count == limit) {
+        if (FindFrame(reply, count, frame, how.longToo)) {
+          return endWith(chunk.data() + used, length - used);
+        }
         // No room left. A reply that began the read and states more than the room is too
         // large: the read ends as it always did, and the caller drops the rest.
         if (foreign == 0 && reply[0] == kStx && !FramePending(reply, count, limit, how.longToo)) {
@@ -339,8 +345,8 @@ int ReadSerialReply(std::uint8_t* reply, const ReplyRead& how, ReadOverflow* ove
           return static_cast<int>(count);
         }
         // Otherwise the bytes that cannot begin the reply belong to somebody else.
-        std::size_t skip = PossibleReplyStart(reply, count, limit, how.longToo);
-        if (skip == 0) skip = 1;
+        const std::size_t skip =
+            std::max<std::size_t>(PossibleReplyStart(reply, count, limit, how.longToo), 1);
         HandOnArrived(reply, skip, how.startsLoop);
         std::memmove(reply, reply + skip, count - skip);
         count -= skip;
@@ -351,7 +357,6 @@ int ReadSerialReply(std::uint8_t* reply, const ReplyRead& how, ReadOverflow* ove
       count += take;
       used += take;
     }
-    FrameSpan frame;
     complete = FindFrame(reply, count, frame, how.longToo);
     if (foreign > kForeignLimit) break;  // the reply is lost among others' bytes
     got = port.ReadRaw(chunk.data(), chunk.size());

@@ -1,5 +1,6 @@
 #include "scenario/scheduling.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -71,11 +72,15 @@ void __real__ZN8vantorel4link5PauseENSt6chrono8durationIlSt5ratioILl1ELl1000EEEE
     std::chrono::milliseconds);
 void __wrap__ZN8vantorel4link5PauseENSt6chrono8durationIlSt5ratioILl1ELl1000EEEE(
     std::chrono::milliseconds duration) {
-  // Fixed waits shrink to a few milliseconds rather than none: a loop whose pass sleep
-  // vanished would spin on the processor and starve the terminal's thread, and the
-  // interleavings come from the seed, not from the library's pacing.
+  // Fixed waits shrink rather than vanish: a loop whose pass sleep vanished would spin on the
+  // processor and starve the terminal's thread. The wait between a serial write and its read
+  // (300 ms) keeps half, so that a loaded machine (sanitizers, ctest -j) still answers within
+  // the read; the interleavings come from the seed, not from the library's pacing.
   constexpr std::chrono::milliseconds kShortPause{10};
-  if (scenario::realPauses.load() == 0 && duration > kShortPause) duration = kShortPause;
+  constexpr std::chrono::milliseconds kReplyWait{300};
+  if (scenario::realPauses.load() == 0) {
+    duration = duration >= kReplyWait ? kReplyWait / 2 : std::min(duration, kShortPause);
+  }
   __real__ZN8vantorel4link5PauseENSt6chrono8durationIlSt5ratioILl1ELl1000EEEE(duration);
 }
 
