@@ -9,7 +9,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib/common.sh"
 stage_begin api-docs
 out=$root/build/api-docs
-install_missing doxygen || fail "cannot install doxygen: the API reference is not checked"
+mkdir -p "$root/build"
+apt_log=$root/build/api-docs-apt.log
+install_missing doxygen || fail "cannot install doxygen (see $apt_log): the API reference is not checked"
 rm -rf "$out"
 mkdir -p "$out"
 if (cd "$root" && VANTOREL_DOCS_OUT="$out" doxygen docs/Doxyfile) >"$out/doxygen.log" 2>&1; then
