@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Long random fuzzing, not part of the test command: builds the fuzz targets (clang,
-# ASan+UBSan, build/fuzz-campaign) and fuzzes each named target (default: all) for SECONDS
-# with a random seed, from its seed corpus and what earlier campaigns kept in
-# build/fuzz-campaign/corpus/<target>. Crashing inputs land in
-# build/fuzz-campaign/finds/<target>/; the summary names them.
+# ASan+UBSan, in build/fuzz-campaign or the directory VANTOREL_FUZZ_CAMPAIGN_BUILD names)
+# and fuzzes each named target (default: all) for SECONDS with a random seed, from its
+# seed corpus and what earlier campaigns kept in build/fuzz-campaign/corpus/<target>.
+# Crashing inputs land in build/fuzz-campaign/finds/<target>/; the summary names them.
 #
 # A find is a fault to fix: reproduce it (build/fuzz-campaign/fuzz/fuzz_<target> FILE),
 # fix the library or the target's property, and copy the file into fuzz/corpus/<target>/
@@ -26,7 +26,7 @@ while (($#)); do
     *) targets+=("$1"); shift ;;
   esac
 done
-build=$root/build/fuzz-campaign
+build=${VANTOREL_FUZZ_CAMPAIGN_BUILD:-$root/build/fuzz-campaign}
 mkdir -p "$build"
 "$root/scripts/deps.sh" || fail "cannot install the build's packages"
 step "building the fuzz targets in $build"
