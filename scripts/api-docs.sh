@@ -5,27 +5,19 @@
 # Writes build/api-docs/html. Prints "api-docs: N passed, M failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/lib/common.sh
+source "$root/scripts/lib/common.sh"
+stage_begin api-docs
 out=$root/build/api-docs
-passed=0
-failed=0
-if ! command -v doxygen >/dev/null; then
-  echo "api-docs: installing doxygen"
-  export DEBIAN_FRONTEND=noninteractive
-  { apt-get update -qq && apt-get install -y -qq --no-install-recommends doxygen; } >/dev/null 2>&1
-fi
-if ! command -v doxygen >/dev/null; then
-  echo "api-docs: doxygen is not available"
-  echo "api-docs: 0 passed, 1 failed"
-  exit 1
-fi
+mkdir -p "$root/build"
+apt_log=$root/build/api-docs-apt.log
+install_missing doxygen || fail "cannot install doxygen (see $apt_log): the API reference is not checked"
 rm -rf "$out"
 mkdir -p "$out"
 if (cd "$root" && VANTOREL_DOCS_OUT="$out" doxygen docs/Doxyfile) >"$out/doxygen.log" 2>&1; then
-  passed=$((passed + 1))
-  echo "api-docs: ok   doxygen, no warnings"
+  ok "doxygen, no warnings"
 else
-  failed=$((failed + 1))
-  echo "api-docs: FAIL doxygen warnings:"
+  not_ok "doxygen warnings:"
   head -n 40 "$out/doxygen.log"
 fi
 # Every export has a documented function entry (the index lists documented ones only).
@@ -35,11 +27,8 @@ for name in $(sed -nE 's/^[ \t]*([A-Za-z_][A-Za-z0-9_]*)[ \t]*=.*@[0-9]+.*/\1/p'
   grep -q "<li>$name()&#160;:" "$index" 2>/dev/null || missing+=("$name")
 done
 if ((${#missing[@]})); then
-  failed=$((failed + 1))
-  echo "api-docs: FAIL exports without an entry: ${missing[*]}"
+  not_ok "exports without an entry: ${missing[*]}"
 else
-  passed=$((passed + 1))
-  echo "api-docs: ok   every export of vantorel.def is documented"
+  ok "every export of vantorel.def is documented"
 fi
-echo "api-docs: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+finish

@@ -9,29 +9,17 @@
 # (default build/gcc when it exists, else a build of their own in build/browser/cmake).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/lib/common.sh
+source "$root/scripts/lib/common.sh"
+stage_begin browser
 out="$root/build/browser"
 timeout_s=${VANTOREL_BROWSER_TIMEOUT:-300}
 mkdir -p "$out"
-t_start=$(date +%s)
-
-fail() {
-  echo "browser: $*" >&2
-  echo "browser: 0 passed, 1 failed"
-  exit 1
-}
-step() { echo "browser: $* ($(($(date +%s) - t_start)) s)"; }
 
 # --- The browser and the build's packages.
-export DEBIAN_FRONTEND=noninteractive
-missing=()
-for p in chromium libcpp-httplib-dev nlohmann-json3-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  step "installing ${missing[*]}"
-  { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}"; } \
-    >"$out/apt.log" 2>&1 || fail "cannot install ${missing[*]} (see $out/apt.log)"
-fi
+apt_log=$out/apt.log
+install_missing chromium libcpp-httplib-dev nlohmann-json3-dev ||
+  fail "cannot install ${not_installed[*]} (see $out/apt.log): the browser view is not tested"
 
 # --- The test program: in the g++ stage's build when it has one, else a build of its own.
 # shellcheck source=scripts/lib/reuse-build.sh
@@ -67,5 +55,4 @@ if ((skipped > 0)); then
   failed=$((failed + skipped))
 fi
 step "done; screenshots in $out"
-echo "browser: $passed passed, $failed failed"
-((failed == 0))
+finish

@@ -8,20 +8,14 @@
 # build of its own. Prints "consumer-tests: N passed, M failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/lib/common.sh
+source "$root/scripts/lib/common.sh"
+stage_begin consumer-tests
 jobs=$(nproc)
 work=$root/build/consumers
 rm -rf "$work"
 mkdir -p "$work"
-passed=0
-failed=0
 say() { echo "consumer-tests: $*"; }
-pass() { passed=$((passed + 1)); say "ok   $1"; }
-fail() { failed=$((failed + 1)); say "FAIL $1${2:+ ($2)}"; }
-finish() {
-  echo "consumer-tests: $passed passed, $failed failed"
-  [[ $failed -eq 0 ]]
-  exit
-}
 
 # ---- The library, built and installed -------------------------------------------------
 lib=${VANTOREL_CONSUMER_BUILD:-}
@@ -31,11 +25,11 @@ if [[ -z "$lib" ]]; then
   say "configuring a build of the library and the virtual terminal"
   cmake -S "$root" -B "$lib" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTOREL_WERROR=ON \
     -DVANTOREL_TESTS=OFF -DVANTOREL_BENCH=OFF >"$work/library.log" 2>&1 ||
-    { fail "configure the library" "$work/library.log"; finish; }
+    { not_ok "configure the library" "$work/library.log"; finish; }
 fi
 # Everything the install rules name must exist: after the g++ stage this is a no-op.
 if ! cmake --build "$lib" -j"$jobs" >>"$work/library.log" 2>&1; then
-  fail "build the library" "$work/library.log"
+  not_ok "build the library" "$work/library.log"
   finish
 fi
 prefix=$work/prefix
@@ -48,16 +42,16 @@ if cmake --install "$lib" --prefix "$prefix" >"$work/install.log" 2>&1; then
     lib/udev/rules.d/70-vantorel.rules; do
     [[ -e "$prefix/$f" ]] || missing+=("$f")
   done
-  if ((${#missing[@]})); then fail "install layout" "missing: ${missing[*]}"; else pass "install layout"; fi
+  if ((${#missing[@]})); then not_ok "install layout" "missing: ${missing[*]}"; else ok "install layout"; fi
 else
-  fail "cmake --install" "$work/install.log"
+  not_ok "cmake --install" "$work/install.log"
   finish
 fi
 export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
 header_version=$(sed -n 's/^#define VANTOREL_VERSION_STRING "\(.*\)"$/\1/p' "$root/include/vantorel.h")
 pc_version=$(pkg-config --modversion vantorel 2>/dev/null)
-if [[ "$pc_version" == "$header_version" ]]; then pass "vantorel.pc version $pc_version"; else
-  fail "vantorel.pc version" "'$pc_version', header '$header_version'"
+if [[ "$pc_version" == "$header_version" ]]; then ok "vantorel.pc version $pc_version"; else
+  not_ok "vantorel.pc version" "'$pc_version', header '$header_version'"
 fi
 
 # The virtual terminal: the installed program when the install rules put it there.
@@ -66,7 +60,7 @@ if [[ ! -x "$vterm" ]]; then
   vterm=$lib/vterm/vantorel-vterm
   say "note: no vantorel-vterm in the prefix; using the build's ($vterm)"
 fi
-[[ -x "$vterm" ]] || { fail "virtual terminal" "not built: $vterm"; finish; }
+[[ -x "$vterm" ]] || { not_ok "virtual terminal" "not built: $vterm"; finish; }
 
 # run NAME PROGRAM: the program against a fresh virtual terminal.
 run() {
@@ -90,11 +84,11 @@ consumer() {
   cp -r "$root/tests/consumers/$name" "$root/tests/consumers/common" "$work/src/" 2>/dev/null
   if ! cmake -S "$src" -B "$bin" -G Ninja "$@" >"$work/$name.build.log" 2>&1 ||
     ! cmake --build "$bin" -j"$jobs" >>"$work/$name.build.log" 2>&1; then
-    fail "$name: build" "$work/$name.build.log"
+    not_ok "$name: build" "$work/$name.build.log"
     tail -n 15 "$work/$name.build.log"
     return
   fi
-  if run "$name" "$bin/consumer"; then pass "$name"; else fail "$name: run" "$work/$name.run.log"; fi
+  if run "$name" "$bin/consumer"; then ok "$name"; else not_ok "$name: run" "$work/$name.run.log"; fi
 }
 
 consumer find_package -DCMAKE_PREFIX_PATH="$prefix"
@@ -104,9 +98,9 @@ consumer add_subdirectory -DVANTOREL_SOURCE_DIR="$root"
 # The package's version file turns away an application that needs another major version.
 if cmake -S "$work/src/find_package" -B "$work/build/find_package_v2" -G Ninja \
   -DCMAKE_PREFIX_PATH="$prefix" -DVANTOREL_WANTED_VERSION=2.0 >"$work/find_package_v2.log" 2>&1; then
-  fail "find_package(Vantorel 2.0) is refused"
+  not_ok "find_package(Vantorel 2.0) is refused"
 else
-  pass "find_package(Vantorel 2.0) is refused"
+  ok "find_package(Vantorel 2.0) is refused"
 fi
 
 # Built on its own without any optional dependency, the project still configures: each
@@ -116,9 +110,9 @@ if cmake -S "$root" -B "$bare" -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_OpenSSL=ON 
   -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
   >"$work/without-dependencies.log" 2>&1 &&
   [[ $(grep -c 'Vantorel: .*skipped' "$work/without-dependencies.log") -ge 4 ]]; then
-  pass "configures without optional dependencies"
+  ok "configures without optional dependencies"
 else
-  fail "configures without optional dependencies" "$work/without-dependencies.log"
+  not_ok "configures without optional dependencies" "$work/without-dependencies.log"
 fi
 
 finish

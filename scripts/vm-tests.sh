@@ -19,127 +19,21 @@
 # others; VANTOREL_VM_WINE=0 leaves them out.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/lib/common.sh
+source "$root/scripts/lib/common.sh"
+stage_begin vm
 work="$root/build/vm"
 timeout_s=${VANTOREL_VM_TIMEOUT:-150}
 mkdir -p "$work"
-t_start=$(date +%s)
 
-fail() {
-  echo "vm: $*" >&2
-  echo "vm: 0 passed, 1 failed"
-  exit 1
-}
-step() { echo "vm: $* ($(($(date +%s) - t_start)) s)"; }
+# --- Host packages (xz-utils: the kernel image's compression).
+apt_log=$work/apt.log
+install_missing qemu-system-x86 busybox-static cpio xz-utils ||
+  fail "cannot install ${not_installed[*]} (see $work/apt.log): the VM tests cannot run"
 
-# --- Host packages.
-export DEBIAN_FRONTEND=noninteractive
-updated=0
-apt_update() {
-  ((updated)) && return 0
-  updated=1
-  apt-get update -qq >"$work/apt.log" 2>&1
-}
-missing=()
-for p in qemu-system-x86 busybox-static cpio; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-command -v xz >/dev/null || missing+=(xz-utils)  # the kernel image's compression
-if ((${#missing[@]})); then
-  step "installing ${missing[*]}"
-  apt_update
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >>"$work/apt.log" 2>&1 ||
-    fail "cannot install ${missing[*]} (see $work/apt.log)"
-fi
-
-# --- Kernel: the package linux-image-amd64 currently points at.
-kernel_package() {
-  apt-cache depends linux-image-amd64 2>/dev/null |
-    sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p' | head -1
-}
-package=$(kernel_package)
-if [[ -z "$package" ]]; then
-  apt_update
-  package=$(kernel_package)
-fi
-if [[ -z "$package" ]]; then
-  # Offline: fall back to a kernel fetched earlier.
-  package=$(ls -t "$work/kernel" 2>/dev/null | head -1)
-  [[ -n "$package" ]] || fail "cannot resolve linux-image-amd64's kernel package (no apt lists?)"
-  echo "vm: linux-image-amd64 not resolvable; using the cached $package"
-fi
-kdir="$work/kernel/$package"
-
-# Finds a compressed payload in a bzImage and unpacks it to an ELF vmlinux: the kernel
-# booted directly through its PVH entry skips the real-mode set-up and the in-guest
-# decompression, which under emulation halves the boot.
-extract_vmlinux() {
-  local image=$1 out=$2 i magic decompress offset
-  # Magic numbers (without their NUL bytes, which a shell string cannot hold).
-  local magics=($'\xfd7zXZ' $'\x1f\x8b\x08' $'\x28\xb5\x2f\xfd')
-  local tools=("xz -dc" "gzip -dc" "zstd -dcq")
-  for i in "${!magics[@]}"; do
-    magic=${magics[i]}
-    decompress=${tools[i]}
-    command -v "${decompress%% *}" >/dev/null || continue
-    for offset in $(LC_ALL=C grep -obUaF -- "$magic" "$image" | cut -d: -f1); do
-      tail -c +$((offset + 1)) "$image" | $decompress >"$out" 2>/dev/null
-      [[ "$(head -c 4 "$out" | od -An -c | tr -d ' ')" == '177ELF' ]] && return 0
-    done
-  done
-  rm -f "$out"
-  return 1
-}
-
-if [[ ! -f "$kdir/ready" ]]; then
-  step "fetching $package"
-  rm -rf "$kdir"
-  mkdir -p "$kdir/pkg"
-  (cd "$kdir" && apt-get download "$package" >download.log 2>&1) || {
-    apt_update
-    (cd "$kdir" && apt-get download "$package" >download.log 2>&1)
-  } || fail "apt-get download $package failed: $(tail -2 "$kdir/download.log")"
-  deb=$(ls "$kdir"/*.deb)
-  # Only the image, the HID drivers and what the wine HID VM adds (virtio, 9p, overlay):
-  # the package holds thousands of modules.
-  dpkg-deb --fsys-tarfile "$deb" |
-    tar -x -C "$kdir/pkg" --wildcards './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/hid/*' \
-      './lib/modules/*/kernel/drivers/virtio/*' './lib/modules/*/kernel/net/9p/*' \
-      './lib/modules/*/kernel/fs/*' ||
-    fail "cannot unpack $deb"
-  rm -f "$deb"
-  image=$(ls "$kdir"/pkg/boot/vmlinuz-* | head -1)
-  mv "$image" "$kdir/bzImage"
-  # Decompress modules the busybox insmod may not read compressed.
-  find "$kdir/pkg" -name '*.ko.xz' -exec xz -d {} +
-  find "$kdir/pkg" -name '*.ko.zst' -exec zstd -dq --rm {} +
-  touch "$kdir/ready"
-fi
-if [[ ! -f "$kdir/vmlinux" && ! -f "$kdir/no-vmlinux" ]]; then
-  extract_vmlinux "$kdir/bzImage" "$kdir/vmlinux" ||
-    { echo "vm: found no vmlinux in the bzImage; booting the bzImage"; touch "$kdir/no-vmlinux"; }
-fi
-hid_dir=$(ls -d "$kdir"/pkg/lib/modules/*/kernel/drivers/hid 2>/dev/null | head -1)
-[[ -n "$hid_dir" ]] || fail "no HID modules in $package"
-
-# The package carries no modules.dep (depmod writes it on installation): read each module's
-# own depends= field and load its dependencies first.
-modinfo_depends() { tr '\0' '\n' <"$1" | LC_ALL=C grep -a '^depends=' | head -1 | cut -d= -f2; }
-module_file() { # name with - or _ as the kernel spells it
-  local n=$1
-  for f in "$hid_dir/$n.ko" "$hid_dir/${n//_/-}.ko" "$hid_dir/${n//-/_}.ko"; do
-    [[ -f "$f" ]] && { echo "$f"; return 0; }
-  done
-  return 1
-}
-order=()
-add_module() {
-  local name=$1 file dep
-  file=$(module_file "$name") || fail "module $name not among the HID drivers of $package"
-  for loaded in "${order[@]}"; do [[ "$loaded" == "$file" ]] && return 0; done
-  for dep in $(modinfo_depends "$file" | tr ',' ' '); do add_module "$dep"; done
-  order+=("$file")
-}
-for m in hid uhid hid-generic; do add_module "$m"; done
+# --- Kernel: the package linux-image-amd64 currently points at, and its HID modules.
+vm_kernel "$work/kernel" || fail "$kernel_error"
+vm_modules hid uhid hid-generic || fail "$kernel_error"
 
 # --- Static guest programs: in the g++ stage's build when there is one (turning
 # VANTOREL_VM_TESTS on there compiles only the test sources and the tool again), else in a
@@ -160,26 +54,15 @@ guest="$bdir/vm-guest"
 # --- Initramfs.
 step "packing the initramfs"
 ird="$work/initramfs"
-rm -rf "$ird"
-mkdir -p "$ird"/{bin,dev,proc,sys,tmp,lib/modules}
-cp /bin/busybox "$ird/bin/busybox"
+initramfs_begin "$ird" "$root/tests/vm/guest-init.sh"
 strip -o "$ird/bin/vm_tests" "$guest/vm_tests"
 cp "$guest/vm-exit" "$ird/bin/vm-exit"
 strip -o "$ird/bin/vantorel-vterm" "$guest/vm-vterm"
 # The tool (without CLI11 it is missing and its tests fail saying so).
 [[ -f "$guest/vm-cli" ]] && strip -o "$ird/bin/vantorel" "$guest/vm-cli"
-cp "$root/tests/vm/guest-init.sh" "$ird/init"
-chmod 755 "$ird/init"
-for f in "${order[@]}"; do
-  cp "$f" "$ird/lib/modules/"
-  basename "$f" >>"$ird/lib/modules/order"
-done
-# Uncompressed: the guest unpacks it faster than it would inflate it under emulation.
-(cd "$ird" && find . | cpio -o -H newc --quiet >"$work/initramfs.cpio") || fail "cpio failed"
+initramfs_pack "$ird" "$work/initramfs.cpio" || fail "cpio failed"
 
 # --- Boot.
-kernel="$kdir/vmlinux"
-[[ -f "$kernel" ]] || kernel="$kdir/bzImage"
 # The tests mostly wait on the protocol's time-outs, not on the CPU: several VMs, each
 # running every Nth test, divide the wall time.
 shards=${VANTOREL_VM_SHARDS:-3}
@@ -203,8 +86,6 @@ done
 wait "${pids[@]}"
 step "the VMs ended after $(($(date +%s) - boot_start)) s"
 
-passed=0
-failed=0
 for ((i = 0; i < shards; i++)); do
   log="$work/console-$i.log"
   status=$(cat "$work/status-$i" 2>/dev/null || echo none)
@@ -244,11 +125,10 @@ else
   VANTOREL_WINE_HID_TIMEOUT=${VANTOREL_WINE_HID_TIMEOUT:-240} "$root/scripts/wine-hid-vm.sh" \
     --arch "$wine_arch" >"$work/wine-hid.log" 2>&1
   step "the wine HID VM ended after $(($(date +%s) - wine_start)) s"
-  line=$(grep -E '^wine-hid: [0-9]+ passed, [0-9]+ failed' "$work/wine-hid.log" | tail -1)
   grep -E '^wine-hid|^wine-tests|^\[ +OK|^\[  FAILED|Failure' "$work/wine-hid.log" | head -40
-  if [[ $line =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
-    passed=$((passed + BASH_REMATCH[1]))
-    failed=$((failed + BASH_REMATCH[2]))
+  if read_result "$work/wine-hid.log" wine-hid; then
+    passed=$((passed + result_passed))
+    failed=$((failed + result_failed))
   else
     echo "vm: the wine HID VM gave no result (see $work/wine-hid.log)"
     failed=$((failed + 1))
@@ -256,5 +136,5 @@ else
 fi
 
 step "done"
-echo "vm: $passed passed, $failed failed"
-((failed == 0 && passed > 0))
+((passed > 0)) || failed=$((failed + 1))
+finish

@@ -10,7 +10,11 @@
 # build of the DLL under wine64 instead and says so; the 32-bit DLL, its import library
 # and the 32-bit test program are still built and the 32-bit export table checked.
 #
-# Last line: "N passed, M failed". Exit status non-zero when anything failed.
+# The 32-bit wine comes from the i386 packages; where they cannot be installed (an index
+# mid-sync leaves wine32:i386 with unmet dependencies) the suite takes the 64-bit path as
+# well and says why.
+#
+# Last line: "windows: N passed, M failed". Exit status non-zero when anything failed.
 #
 #   scripts/windows-tests.sh [-- extra test-program arguments, e.g. --gtest_filter=Link*]
 set -uo pipefail
@@ -21,43 +25,24 @@ if [[ ${1:-} == -- ]]; then
   shift
   extra=("$@")
 fi
-passed=0
-failed=0
-summary() {
-  echo "$passed passed, $failed failed"
-  exit $((failed == 0 ? 0 : 1))
-}
-abort() {
-  echo "windows-tests: $*"
-  failed=$((failed + 1))
-  summary
-}
+# shellcheck source=scripts/lib/common.sh
+source "$root/scripts/lib/common.sh"
+stage_begin windows
+mkdir -p "$root/build"
+apt_log=$root/build/windows-apt.log
 
 # ---- Tools --------------------------------------------------------------------------------
-apt_updated=0
-install_packages() {
-  local missing=()
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  ((${#missing[@]})) || return 0
-  echo "windows-tests: installing ${missing[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386 || return 1
-    apt_updated=0
-  fi
-  if ((apt_updated == 0)); then
-    DEBIAN_FRONTEND=noninteractive apt-get update -qq >/dev/null || return 1
-    apt_updated=1
-  fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
-    >/dev/null || return 1
-}
-
+# The 32-bit packages need the i386 architecture and lists of its own.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386 && apt_update force
+fi
 # llvm (llvm-dlltool, llvm-readobj), lld and clang: vantorel.lib for Visual C++ and its check.
-install_packages g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 \
-  cmake ninja-build libcli11-dev googletest llvm lld clang ||
-  abort "cannot install the cross compiler, wine and llvm"
+install_missing g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine cmake ninja-build \
+  libcli11-dev googletest llvm lld clang ||
+  fail "cannot install ${not_installed[*]} (see $apt_log): the Windows DLL is not tested"
+# wine32 on its own: without it the suite runs under wine64 (below).
+wine32_missing=
+install_missing wine32:i386 || wine32_missing=1
 
 # wine32 is a 32-bit Linux program: it runs only where the kernel executes 32-bit code.
 # VANTOREL_WINE_ARCH=win64 takes the 64-bit path where wine32 would run too.
@@ -66,13 +51,16 @@ if [[ ${VANTOREL_WINE_ARCH:-} != win64 ]] && /usr/lib/wine/wine --version >/dev/
 else
   arch=win64
   if [[ ${VANTOREL_WINE_ARCH:-} == win64 ]]; then
-    echo "windows-tests: VANTOREL_WINE_ARCH=win64: the suite runs on the 64-bit build"
+    echo "windows: VANTOREL_WINE_ARCH=win64: the suite runs on the 64-bit build"
+  elif [[ -n $wine32_missing ]]; then
+    echo "windows: wine32:i386 cannot be installed (see $apt_log);"
+    echo "windows: the suite runs on the 64-bit build under wine64 instead"
   else
-    echo "windows-tests: this kernel does not run 32-bit programs (wine32 cannot start);"
-    echo "windows-tests: the suite runs on the 64-bit build under wine64 instead"
+    echo "windows: this kernel does not run 32-bit programs (wine32 cannot start);"
+    echo "windows: the suite runs on the 64-bit build under wine64 instead"
   fi
-  install_packages wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 ||
-    abort "cannot install wine64 and the 64-bit cross compiler"
+  install_missing wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 ||
+    fail "cannot install ${not_installed[*]} (see $apt_log): the Windows suite cannot run"
 fi
 
 # ---- Builds -------------------------------------------------------------------------------
@@ -83,11 +71,11 @@ cross_build() { # DIR TOOLCHAIN
     >"$1/configure.log" 2>&1 &&
     cmake --build "$1" -j2 >"$1/build.log" 2>&1
 }
-echo "windows-tests: cross-building the 32-bit DLL and test program"
+echo "windows: cross-building the 32-bit DLL and test program"
 if ! cross_build "$root/build-win32" toolchain-mingw-i686.cmake; then
   grep -E 'error|undefined' "$root/build-win32/build.log" "$root/build-win32/configure.log" |
     head -n 30
-  abort "the 32-bit cross build failed (build-win32/build.log)"
+  fail "the 32-bit cross build failed (build-win32/build.log)"
 fi
 
 if "$root/scripts/check-dll-exports.sh" "$root/build-win32/vantorel.dll" i686-w64-mingw32-objdump; then
@@ -107,10 +95,10 @@ fi
 suite_dir=$root/build-win32
 if [[ $arch == win64 ]]; then
   suite_dir=$root/build-win64
-  echo "windows-tests: cross-building the 64-bit DLL and test program"
+  echo "windows: cross-building the 64-bit DLL and test program"
   if ! cross_build "$root/build-win64" toolchain-mingw-x86_64.cmake; then
     grep -E 'error|undefined' "$root/build-win64/build.log" | head -n 30
-    abort "the 64-bit cross build failed (build-win64/build.log)"
+    fail "the 64-bit cross build failed (build-win64/build.log)"
   fi
   if "$root/scripts/check-dll-exports.sh" "$root/build-win64/vantorel.dll" x86_64-w64-mingw32-objdump; then
     passed=$((passed + 1))
@@ -121,13 +109,13 @@ fi
 
 # The virtual terminal is a Linux program; only it is built on the host side.
 host=$root/build-win32-host
-echo "windows-tests: building the virtual terminal"
+echo "windows: building the virtual terminal"
 mkdir -p "$host"
 if ! { cmake -S "$root" -B "$host" -G Ninja -DVANTOREL_TESTS=OFF -DVANTOREL_WERROR=OFF \
   >"$host/configure.log" 2>&1 &&
   cmake --build "$host" -j2 --target vantorel-vterm >"$host/build.log" 2>&1; }; then
   grep -E 'error' "$host/build.log" | head -n 20
-  abort "the virtual terminal did not build ($host/build.log)"
+  fail "the virtual terminal did not build ($host/build.log)"
 fi
 
 # ---- The suite under wine -------------------------------------------------------------------
@@ -136,15 +124,14 @@ log=$suite_dir/wine-tests.log
   --vterm "$host/vterm/vantorel-vterm" --work "$suite_dir/wine" --arch "$arch" \
   -- "${extra[@]}" >"$log" 2>&1
 grep -E '^\[  FAILED  \]|Failure$|^wine-tests:' "$log" | sed -n '1,60p'
-line=$(tail -n 1 "$log")
-if [[ $line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-  passed=$((passed + BASH_REMATCH[1]))
-  failed=$((failed + BASH_REMATCH[2]))
+if read_result "$log" wine-tests; then
+  passed=$((passed + result_passed))
+  failed=$((failed + result_failed))
 else
-  echo "windows-tests: the wine suite did not report (see $log)"
+  echo "windows: the wine suite did not report (see $log)"
   failed=$((failed + 1))
 fi
-echo "windows-tests: suite ran as $arch; full output in $log"
+echo "windows: suite ran as $arch; full output in $log"
 
 if [[ $arch == win32 ]]; then
   # In the suite's prefix, as wine-tests.sh set it up.
@@ -159,4 +146,4 @@ if [[ $arch == win32 ]]; then
   fi
   WINEPREFIX="$suite_dir/wine/prefix-win32" "$server" -k >/dev/null 2>&1 || true
 fi
-summary
+finish

@@ -11,8 +11,8 @@
 # the HID bus settings --hid needs into the prefix. Its console is fed from DIR/console.in (lines the tests append; tail forwards
 # them) and answers into DIR/console.out, which the tests read.
 #
-# Prints the test program's output and, last, "N passed, M failed". Exits non-zero when a
-# test failed or the run could not be set up.
+# Prints the test program's output and, last, "wine-tests: N passed, M failed". Exits
+# non-zero when a test failed or the run could not be set up.
 set -uo pipefail
 
 exe="" vterm="" work="" arch=win32 hid=0 setup_only=0
@@ -84,7 +84,7 @@ if [[ ! -f $WINEPREFIX/.update-timestamp ]]; then
   echo "wine-tests: creating the $arch prefix"
   if ! timeout 180 "$loader" wineboot -i >"$work/wineboot.log" 2>&1; then
     echo "wine-tests: wineboot failed:"; tail -n 20 "$work/wineboot.log"
-    echo "0 passed, 1 failed"
+    echo "wine-tests: 0 passed, 1 failed"
     exit 1
   fi
   "$WINESERVER" -w >/dev/null 2>&1 || true
@@ -128,7 +128,7 @@ for _ in $(seq 100); do
 done
 if [[ ! -s $work/console.out ]] || { ((!hid)) && [[ ! -L $WINEPREFIX/dosdevices/com3 ]]; }; then
   echo "wine-tests: the virtual terminal did not start:"; cat "$work/vterm.err"
-  echo "0 passed, 1 failed"
+  echo "wine-tests: 0 passed, 1 failed"
   exit 1
 fi
 if ((hid)); then
@@ -169,5 +169,5 @@ if ((status != 0 && failed == 0)); then
   failed=$((total > 0 ? total : 1))
   total=$failed
 fi
-echo "$((total - failed)) passed, $failed failed"
+echo "wine-tests: $((total - failed)) passed, $failed failed"
 ((failed == 0))

@@ -34,8 +34,11 @@ link::PollingMode::Ticket BeginWait(WaitFlag flag) noexcept {
 Verdict JudgePinPadMessage(const void*, const std::uint8_t* message, int count) noexcept {
   const link::Reply reply(message, count);
   if (reply.HasAck() && reply.Holds(4)) return Verdict::kDone;
+  // A refusal is a message of more than the frame's overhead with a NAK at byte 3, or an
+  // ACK there and a NAK at byte 4. Byte 4 is read directly: the data view holds it only
+  // from eight bytes on, and the terminal's shortest such refusal has seven.
   const bool wholeFrame = reply.Count() > link::kShortFrameOverhead;
-  if (wholeFrame && (reply.HasNak() || (reply.HasAck() && reply.Holds(1) && reply.At(0) == kNak))) {
+  if (wholeFrame && (reply.HasNak() || (reply.HasAck() && message[4] == kNak))) {
     return Verdict::kRefused;
   }
   return Verdict::kKeepWaiting;  // nothing, a read error, a short or unrelated message

@@ -217,6 +217,7 @@ TEST_P(PinEntryTest, RefusalsDuringTheWait) {
   } const cases[] = {
       {"NAK 18", {0x02, 0x02, 0x00, 0x15, 0x18, 0x0D, 0x2D, 0x03}, 105},
       {"ACK then 15", vterm::AckFrame(Bytes{0x15}), 0},
+      {"ACK then 15, 7 bytes", {0x02, 0x01, 0x00, 0x06, 0x15, 0x06, 0x03}, 0},
       {"NAK E1", vterm::NakFrame(0xE1), 99},
   };
   ASSERT_EQ(session.Open(), 1);

@@ -3,7 +3,10 @@
 # modules, mounts the host's root read-only over 9p with a tmpfs on top, and runs the
 # host's wine there (chroot) against the virtual terminal as a uhid device, so that wine's
 # HID bus reads a real hidraw node. The command to run comes on the kernel command line
-# (wine.run=PATH, wine.args=A,B,...); its last line "N passed, M failed" is the result.
+# (wine.run=PATH, wine.args=A,B,...); its last line "wine-tests: N passed, M failed" is
+# the result. The host's /tmp and /run are fresh tmpfs mounts here (no stale wine server
+# sockets); the paths named by wine.keep=A,B,... (the checkout, which a clone may have put
+# under /tmp) stay visible and writable through them.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -20,11 +23,12 @@ for module in $(cat /lib/modules/order); do
 done
 [ -c /dev/uhid ] || end "no /dev/uhid"
 
-run= args=
+run= args= keep=
 for arg in $(cat /proc/cmdline); do
   case "$arg" in
     wine.run=*) run=${arg#wine.run=} ;;
     wine.args=*) args=$(echo "${arg#wine.args=}" | tr ',' ' ') ;;
+    wine.keep=*) keep=$(echo "${arg#wine.keep=}" | tr ',' ' ') ;;
   esac
 done
 
@@ -41,8 +45,27 @@ mount -t devtmpfs devtmpfs /root-fs/dev
 mkdir -p /root-fs/dev/pts /root-fs/dev/shm
 mount -t devpts devpts /root-fs/dev/pts
 mount -t tmpfs tmpfs /root-fs/dev/shm
+# The kept paths under /tmp and /run: bound aside, then bound back over the fresh tmpfs.
+i=0
+for path in $keep; do
+  case "$path" in
+    /tmp/* | /run/*)
+      mkdir -p "/kept/$i"
+      mount -o bind "/root-fs$path" "/kept/$i" || end "cannot keep $path"
+      ;;
+  esac
+  i=$((i + 1))
+done
 mount -t tmpfs tmpfs /root-fs/tmp
 mount -t tmpfs tmpfs /root-fs/run
+i=0
+for path in $keep; do
+  if [ -d "/kept/$i" ]; then
+    mkdir -p "/root-fs$path"
+    mount -o bind "/kept/$i" "/root-fs$path" || end "cannot keep $path"
+  fi
+  i=$((i + 1))
+done
 echo "wine-hid-vm: running $run $args"
 # Through a pipe: on the console wine would paint every character with terminal codes.
 chroot /root-fs /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$run" $args 2>&1 | cat
