@@ -403,7 +403,8 @@ class Run {
     term.Drain();
     auto& state = vantorel::link::State();
     if (state.captureActive || state.secureHeadActive || state.pinEntryActive ||
-        state.encryptedEntryActive || state.linkBusy.load() != 0 ||
+        state.encryptedEntryActive || state.linkBusy.load() != 0 || state.capture.Claimed() ||
+        state.pinEntry.Claimed() || state.encryptedEntry.Claimed() ||
         vantorel::link::ReadingClaim().load() != vantorel::link::ReadingPhase::kIdle) {
       Fail("a mode is still claimed after the scenario ended");
     }
