@@ -8,10 +8,10 @@
 // - input reports are joined while bit 7 of their count byte is set; a report whose count
 //   claims more than 63 bytes, or that would pass maxLength, is dropped; an empty or failed
 //   read ends the reply;
-// - reports waiting when the device is opened again (up to 64, empty ones skipped) are kept
+// - reports waiting when the device is opened again (up to 256, empty ones skipped) are kept
 //   and handed to the next polling read first, never to a command's reply; a close forgets
 //   them.
-// - bytes handed to the kept queue go out as the device would send them, up to 64 reports;
+// - bytes handed to the kept queue go out as the device would send them, up to 256 reports;
 //   sorting the kept reports offers them message by message, joined, and keeps exactly the
 //   messages the decision keeps.
 // And whatever the reports say, no read writes past maxLength.
@@ -27,7 +27,7 @@ namespace {
 
 constexpr std::size_t kReport = 65;
 constexpr std::size_t kChunk = 64;
-constexpr std::size_t kKeptLimit = 64;
+constexpr std::size_t kKeptLimit = 256;
 
 struct Arrival {
   int got = 0;  // what the read returns: -1 an I/O error, 0 nothing, else the bytes read

@@ -278,9 +278,8 @@ void RunOne(Input& in, FakeTerminal& terminal) {
     }
     limit = bufferSize;
   }
-  // Sign-format and picture reads may come in the long layout and are judged whole.
-  const Bytes r =
-      readsIntoBuffer ? JoinedReply(message, limit) : Carved(JoinedReply(message, limit));
+  // Sign-format and picture reads may come in the long layout: carved in either.
+  const Bytes r = Carved(JoinedReply(message, limit), nullptr, readsIntoBuffer);
   terminal.script = {message};
   ForgetInput();
 

@@ -33,25 +33,40 @@ Bytes JoinedReply(const Bytes& message, std::size_t maxLength) {
   return joined;
 }
 
-Bytes Carved(const Bytes& collected, Bytes* after) {
+namespace {
+
+// Whether collected[at, at + n) is followed by its XOR, its sum and ETX.
+bool ChecksAt(const Bytes& collected, std::size_t at, std::size_t n) {
+  std::uint8_t x = 0;
+  std::uint8_t sum = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    x ^= collected[at + i];
+    sum = static_cast<std::uint8_t>(sum + collected[at + i]);
+  }
+  const std::size_t end = at + n;
+  return collected[end] == x && collected[end + 1] == sum && collected[end + 2] == 0x03;
+}
+
+}  // namespace
+
+Bytes Carved(const Bytes& collected, Bytes* after, bool longToo) {
   if (after != nullptr) after->clear();
   const std::size_t count = collected.size();
   for (std::size_t start = 0; start + 6 <= count; ++start) {
     if (collected[start] != 0x02) continue;
+    std::size_t length = 0;
     const std::size_t n = collected[start + 1] | std::size_t{collected[start + 2]} << 8;
-    if (start + 6 + n > count) continue;
-    std::uint8_t x = 0;
-    std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      x ^= collected[start + 3 + i];
-      sum = static_cast<std::uint8_t>(sum + collected[start + 3 + i]);
+    if (start + 6 + n <= count && ChecksAt(collected, start + 3, n)) {
+      length = n + 6;
+    } else if (longToo && start + 7 <= count) {
+      const std::size_t m = n | std::size_t{collected[start + 3]} << 16;
+      if (start + 7 + m <= count && ChecksAt(collected, start + 4, m)) length = m + 7;
     }
-    const std::size_t end = start + 3 + n;
-    if (collected[end] != x || collected[end + 1] != sum || collected[end + 2] != 0x03) continue;
+    if (length == 0) continue;
     if (after != nullptr)
-      after->assign(collected.begin() + static_cast<long>(end + 3), collected.end());
+      after->assign(collected.begin() + static_cast<long>(start + length), collected.end());
     return Bytes(collected.begin() + static_cast<long>(start),
-                 collected.begin() + static_cast<long>(end + 3));
+                 collected.begin() + static_cast<long>(start + length));
   }
   return collected;
 }

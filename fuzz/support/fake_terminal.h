@@ -34,8 +34,9 @@ Bytes JoinedReply(const Bytes& message, std::size_t maxLength);
 // A command's reply as the library judges it: the first complete frame in what the read
 // collected (STX, a length that fits, matching XOR and sum, ETX), or all of it when there is
 // none. `after` receives the bytes behind a frame found (an entry or a capture hands them to
-// its loop).
-Bytes Carved(const Bytes& collected, Bytes* after = nullptr);
+// its loop). With `longToo` a long frame (24-bit length) counts too where the short reading
+// of the same STX fails (sign-format and picture reads).
+Bytes Carved(const Bytes& collected, Bytes* after = nullptr, bool longToo = false);
 
 class FakeTerminal : public link::HidBackend {
  public:
