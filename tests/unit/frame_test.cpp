@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
+
+#include "link/return_codes.h"
+#include "vantorel.h"
 
 namespace vantorel::link {
 namespace {
@@ -73,6 +78,40 @@ TEST(MapReplyStatus, Table) {
   for (const auto& [status, code] : cases) {
     const std::uint8_t reply[8] = {0x02, 0x02, 0x00, 0x15, status, 0, 0, 0x03};
     EXPECT_EQ(MapReplyStatus(reply), code) << int(status);
+  }
+}
+
+// The text an application gets for a code: the table's, never null, the same static string
+// each time; the text of a status code names the status bytes that map to it.
+TEST(ReturnCodeText, EveryCodeHasItsTextAndOthersAreUnknown) {
+  const std::pair<unsigned char, const char*> cases[] = {
+      {0, "failure: no reply, a short reply or an unknown status"},
+      {1, "success"},
+      {99, "invalid argument, or terminal status E1"},
+      {101, "terminal status 6A or EE"},
+      {110, "terminal status 0D"},
+      {200, "a connection is already open"},
+      {201, "no connection is open"},
+      {207, "an encrypted data entry is running"},
+      {2, "unknown code"},
+      {98, "unknown code"},
+      {111, "unknown code"},
+      {203, "unknown code"},
+      {255, "unknown code"},
+  };
+  for (const auto& [code, text] : cases) {
+    ASSERT_NE(Brixa_ReturnCodeText(code), nullptr) << int(code);
+    EXPECT_STREQ(Brixa_ReturnCodeText(code), text) << int(code);
+    EXPECT_EQ(Brixa_ReturnCodeText(code), Brixa_ReturnCodeText(code)) << "a static string";
+  }
+  for (const ReturnCode& row : ReturnCodes()) {
+    EXPECT_STRNE(Brixa_ReturnCodeText(row.code), "unknown code") << row.name;
+    for (std::uint8_t i = 0; i < row.statusCount; ++i) {
+      char hex[3];
+      std::snprintf(hex, sizeof hex, "%02X", row.statuses[i]);
+      EXPECT_NE(std::string(row.text).find(hex), std::string::npos) << row.name;
+      EXPECT_EQ(CodeForStatus(row.statuses[i]), row.code) << row.name;
+    }
   }
 }
 
