@@ -123,20 +123,27 @@ TEST(Reply, CountRulesAndData) {
     std::vector<std::uint8_t> bytes;
     bool ackedAck, ackedData;
     std::vector<std::uint8_t> data;
+    std::uint8_t status;
   };
   const std::vector<std::uint8_t> ackOnly = Framed({0x06});
   const std::vector<std::uint8_t> withData = Framed({0x06, 0x11, 0x22});
   const std::vector<std::uint8_t> refused = Framed({0x15, 0xE8});
   const Case cases[] = {
-      {"nothing", {}, false, false, {}},
-      {"ACK byte alone", {0x02, 0x01, 0x00, 0x06}, true, false, {}},
-      {"six bytes", {ackOnly.begin(), ackOnly.begin() + 6}, true, false, {}},
-      {"bare ACK frame", ackOnly, true, true, {}},
-      {"ACK and data", withData, true, true, {0x11, 0x22}},
-      {"NAK", refused, false, false, {0xE8}},
+      {"nothing", {}, false, false, {}, 0},
+      {"STX alone", {0x02}, false, false, {}, 0},
+      {"STX and length", {0x02, 0x02, 0x00}, false, false, {}, 0},
+      {"ACK byte alone", {0x02, 0x01, 0x00, 0x06}, true, false, {}, 0},
+      {"NAK without its status", {0x02, 0x02, 0x00, 0x15}, false, false, {}, 0},
+      {"six bytes", {ackOnly.begin(), ackOnly.begin() + 6}, true, false, {}, 0},
+      {"bare ACK frame", ackOnly, true, true, {}, 0},
+      {"ACK and data", withData, true, true, {0x11, 0x22}, 0},
+      {"NAK", refused, false, false, {0xE8}, 104},
   };
   for (const Case& c : cases) {
-    std::vector<std::uint8_t> area(16, 0);
+    // Beyond what arrived the area holds an ACK and a known status: a view that read past
+    // the count would see them.
+    std::vector<std::uint8_t> area(16, 0xE1);
+    area[3] = kAck;
     std::copy(c.bytes.begin(), c.bytes.end(), area.begin());
     const Reply reply(area.data(), static_cast<int>(c.bytes.size()));
     EXPECT_EQ(reply.Acked(Accept::Ack), c.ackedAck) << c.what;
@@ -145,8 +152,8 @@ TEST(Reply, CountRulesAndData) {
     EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.end()), c.data) << c.what;
     EXPECT_EQ(reply.Holds(c.data.size()), true) << c.what;
     EXPECT_EQ(reply.Holds(c.data.size() + 1), false) << c.what;
+    EXPECT_EQ(reply.Status(), c.status) << c.what;
   }
-  EXPECT_EQ(Reply(refused.data(), static_cast<int>(refused.size())).Status(), 104);
   const std::vector<std::uint8_t> number = Framed({0x06, 0x78, 0x56, 0x34, 0x12});
   EXPECT_EQ(Reply(number.data(), static_cast<int>(number.size())).U32At(0), 0x12345678u);
 }
