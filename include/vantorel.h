@@ -45,9 +45,9 @@
 /** Major version: changes when an export, a record or a return code changes. */
 #define VANTOREL_VERSION_MAJOR 1
 /** Minor version. */
-#define VANTOREL_VERSION_MINOR 10
+#define VANTOREL_VERSION_MINOR 11
 /** The version as text: what Brixa_GetSdkVersion() writes. */
-#define VANTOREL_VERSION_STRING "1.10"
+#define VANTOREL_VERSION_STRING "1.11"
 /** @} */
 
 /**
@@ -145,6 +145,18 @@ extern "C" {
 #define VANTOREL_SECURE_HEAD_ACTIVE 204     /**< secure reading is running */
 #define VANTOREL_CAPTURE_ACTIVE 205         /**< a signature capture is running */
 #define VANTOREL_ENCRYPTED_ENTRY_ACTIVE 207 /**< an encrypted data entry is waiting */
+
+/**
+ * The one-line text for a return code (export 88 of the Windows DLL), for an application's
+ * log or message: "success", "no connection is open", "terminal status EC", ...; "unknown
+ * code" for a value no export returns. The trace and the vantorel tool show the same texts.
+ * Needs no connection; sends nothing; may be called from any thread.
+ *
+ * @param code a return code.
+ * @return a static, zero-terminated string; never null, never to be freed.
+ * @since 1.11
+ */
+VANTOREL_API const char* VANTOREL_CALL Brixa_ReturnCodeText(unsigned char code) VANTOREL_NOEXCEPT;
 /** @} */
 /* clang-format on */
 
@@ -328,6 +340,7 @@ VANTOREL_API unsigned char VANTOREL_CALL Brixa_Close(void) VANTOREL_NOEXCEPT;
  *                   Windows).
  * @retval 1  mapped.
  * @retval 99 port out of range or path longer than 255 characters.
+ * @since 1.10
  */
 VANTOREL_API unsigned char VANTOREL_CALL Brixa_MapPort(int port,
                                                        const char* devicePath) VANTOREL_NOEXCEPT;
@@ -438,7 +451,7 @@ VANTOREL_API unsigned char VANTOREL_CALL Brixa_ReSet(void) VANTOREL_NOEXCEPT;
 /**
  * The library's version, VANTOREL_VERSION_STRING. Needs no connection; sends nothing.
  *
- * @param buffer receives "1.10" and a terminating zero (5 bytes).
+ * @param buffer receives "1.11" and a terminating zero (5 bytes).
  * @param length receives 4.
  * @retval 1  written.
  * @retval 99 a null pointer.

@@ -7,6 +7,7 @@
 #include "link/reply_ownership.h"
 #include "link/serial_port.h"
 #include "link/trace.h"
+#include "vantorel.h"
 
 namespace vantorel::link {
 namespace {
@@ -95,15 +96,14 @@ void SendFrame(const std::uint8_t* frame, std::size_t frameLength) noexcept {
   Exchange(frame, frameLength, nullptr, 0);
 }
 
-namespace {
-
-std::uint8_t RunCommandBody(const Outgoing& outgoing, const CommandOptions& options,
+std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& options,
                             ReplyHandler onSuccess, void* context) noexcept {
-  if (outgoing.command != nullptr && !outgoing.command->Fits()) return 99;
+  if (outgoing.command != nullptr && !outgoing.command->Fits()) return VANTOREL_INVALID_ARGUMENT;
   LinkGuard guard;
-  if (!LinkIsOpen()) return 201;
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   Pause(options.wait);
-  if (options.proceed != nullptr && !options.proceed(options.proceedContext)) return 1;
+  if (options.proceed != nullptr && !options.proceed(options.proceedContext))
+    return VANTOREL_SUCCESS;
   std::array<std::uint8_t, kReplySize> ownArea;
   // The reply may hold a secret the handler reads (a key field, card data): wiped on return.
   const crypto::ScopedWipe wipe(ownArea.data(), ownArea.size());
@@ -127,14 +127,14 @@ std::uint8_t RunCommandBody(const Outgoing& outgoing, const CommandOptions& opti
     if (options.startsLoop) DropUnclaimedInput();
     return view.Status();
   }
-  if (onSuccess != nullptr && !onSuccess(context, view)) return 0;
-  return 1;
+  if (onSuccess != nullptr && !onSuccess(context, view)) return VANTOREL_FAILURE;
+  return VANTOREL_SUCCESS;
 }
 
-std::uint8_t SendCommandBody(const CommandBytes& command, bool exchangeOverHid) noexcept {
-  if (!command.Fits()) return 99;
+std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid) noexcept {
+  if (!command.Fits()) return VANTOREL_INVALID_ARGUMENT;
   LinkGuard guard;
-  if (!LinkIsOpen()) return 201;
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
   Pause(kCommandWait);
   if (exchangeOverHid && State().linkIsHid.load() != 0) {
     // The terminal's answer, if any, is read and ignored: left on the line it would reach
@@ -143,7 +143,7 @@ std::uint8_t SendCommandBody(const CommandBytes& command, bool exchangeOverHid) 
     ExchangeOptions options;
     options.replyMayComeLate = false;
     ExchangeCommand(command, reply.data(), reply.size(), options);
-    return 1;
+    return VANTOREL_SUCCESS;
   }
   auto& buffer = CommandBuffer();
   std::memcpy(buffer.data(), command.data(), command.size());
@@ -151,18 +151,7 @@ std::uint8_t SendCommandBody(const CommandBytes& command, bool exchangeOverHid) 
   SendFrame(buffer.data(), frameLength);
   crypto::SecureWipe(buffer.data(), frameLength);
   NoteSentWithoutReading();
-  return 1;
-}
-
-}  // namespace
-
-std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& options,
-                            ReplyHandler onSuccess, void* context) noexcept {
-  return RunCommandBody(outgoing, options, onSuccess, context);
-}
-
-std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid) noexcept {
-  return SendCommandBody(command, exchangeOverHid);
+  return VANTOREL_SUCCESS;
 }
 
 }  // namespace vantorel::link

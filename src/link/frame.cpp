@@ -1,5 +1,7 @@
 #include "link/frame.h"
 
+#include "link/return_codes.h"
+
 namespace vantorel::link {
 namespace {
 
@@ -121,36 +123,7 @@ Reply Reply::EitherLayout(const std::uint8_t* bytes, std::size_t count) noexcept
 }
 
 std::uint8_t MapReplyStatus(const std::uint8_t* reply) noexcept {
-  switch (reply[4]) {
-    case 0xE1:
-      return 99;
-    case 0xEC:
-      return 100;
-    case 0x6A:
-    case 0xEE:
-      return 101;
-    case 0xC1:
-    case 0xED:
-      return 102;
-    case 0x81:
-      return 103;
-    case 0xE8:
-      return 104;
-    case 0x18:
-      return 105;
-    case 0x19:
-      return 106;
-    case 0x03:
-      return 107;
-    case 0x04:
-      return 108;
-    case 0x05:
-      return 109;
-    case 0x0D:
-      return 110;
-    default:
-      return 0;
-  }
+  return CodeForStatus(reply[Reply::kDataOffset]);
 }
 
 }  // namespace vantorel::link

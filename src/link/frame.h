@@ -30,7 +30,8 @@ std::size_t BuildLongFrame(std::uint8_t* buffer, std::size_t n) noexcept;
 // Short frame up to 0xFFFE command bytes, long frame beyond.
 std::size_t BuildFrameFor(std::uint8_t* buffer, std::size_t n) noexcept;
 
-// The return code for the terminal's status byte at reply offset 4 (0 when unknown).
+// The return code for the terminal's status byte at reply offset 4 (0 when unknown); the
+// caller makes sure the byte arrived (Reply::Status does).
 std::uint8_t MapReplyStatus(const std::uint8_t* reply) noexcept;
 
 // Where the first complete short frame lies in `bytes`: STX, a length that fits, check bytes
@@ -64,8 +65,9 @@ enum class Accept { Ack, Data };
 
 // A reply as the families read it: STX, length (2), ACK or NAK at 3, then for an ACK the
 // data, then XOR, sum, ETX; a refusal carries its status where the data would start. The
-// view never reads past what arrived: data bytes the reply lacks are simply not there, so a
-// getter can tell a reply too short for its fields from one that carries them.
+// view never reads past what arrived: a byte the reply lacks is absent (no ACK, status 0, no
+// data), whatever the rest of the reply area holds, so a getter can tell a reply too short
+// for its fields from one that carries them.
 class Reply {
  public:
   Reply(const std::uint8_t* bytes, int count) noexcept
@@ -80,13 +82,13 @@ class Reply {
   bool Acked(Accept accept) const noexcept {
     if (eitherLayout_) return dataOffset_ != 0;
     const std::size_t least = accept == Accept::Data ? kShortFrameOverhead + 1 : 1;
-    return count_ >= least && bytes_[3] == kAck;
+    return count_ >= least && HasAck();
   }
   // Byte 3, whatever follows it: ACK, or NAK.
   bool HasAck() const noexcept { return count_ > 3 && bytes_[3] == kAck; }
   bool HasNak() const noexcept { return count_ > 3 && bytes_[3] == kNak; }
   // The return code of a refusal's status byte (0 when unknown or absent).
-  std::uint8_t Status() const noexcept { return MapReplyStatus(bytes_); }
+  std::uint8_t Status() const noexcept { return count_ > kDataOffset ? MapReplyStatus(bytes_) : 0; }
   // The data between the ACK and the check bytes; empty when the reply is not a whole frame.
   std::span<const std::uint8_t> Data() const noexcept {
     if (count_ < kShortFrameOverhead + 1 || (eitherLayout_ && dataOffset_ == 0)) return {};

@@ -22,10 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A device that takes no byte for this long while a write waits is taken for dead. With no
-// flow control a UART always drains; at 1200 baud the 256 bytes after which the kernel
-// reports room again take about 2 s.
-
 struct StandardRate {
   int baud;
   speed_t constant;

@@ -11,6 +11,7 @@
 #include "link/command_catalogue.h"
 #include "link/frame.h"
 #include "link/link_state.h"
+#include "link/return_codes.h"
 
 namespace vantorel::link::trace {
 
@@ -169,50 +170,7 @@ bool MayShowReply(const std::uint8_t* command, std::size_t commandLength, const 
 }
 
 const char* ReturnCodeMeaning(std::uint8_t rc) noexcept {
-  switch (rc) {
-    case 0:
-      return "failure: no reply, a short reply or an unknown status";
-    case 1:
-      return "success";
-    case 99:
-      return "invalid argument, or terminal status E1";
-    case 100:
-      return "terminal status EC";
-    case 101:
-      return "terminal status 6A or EE";
-    case 102:
-      return "terminal status C1 or ED";
-    case 103:
-      return "terminal status 81";
-    case 104:
-      return "terminal status E8";
-    case 105:
-      return "terminal status 18";
-    case 106:
-      return "terminal status 19";
-    case 107:
-      return "terminal status 03";
-    case 108:
-      return "terminal status 04";
-    case 109:
-      return "terminal status 05";
-    case 110:
-      return "terminal status 0D";
-    case 200:
-      return "already open";
-    case 201:
-      return "not open";
-    case 202:
-      return "a PIN-pad entry is running";
-    case 204:
-      return "secure reading is running";
-    case 205:
-      return "a signature capture is running";
-    case 207:
-      return "an encrypted data entry is running";
-    default:
-      return "unknown code";
-  }
+  return ReturnCodeText(rc);
 }
 
 void FrameSent(const std::uint8_t* frame, std::size_t length) noexcept {

@@ -1,4 +1,4 @@
-// Every export writes its return code to the trace, also when it returns before sending
+// Every export that returns a code writes it to the trace, also when it returns before sending
 // anything, and the long-running ones write their final code once their loop has ended. The
 // list of exports is the DLL's .def file: an export added there without a case here, or
 // without its trace line, fails.
@@ -48,7 +48,8 @@ std::set<std::string> HeaderExports() {
   std::ostringstream text;
   text << in.rdbuf();
   const std::string header = text.str();
-  const std::regex declaration(R"(VANTOREL_API unsigned char VANTOREL_CALL\s+(\w+)\s*\()");
+  const std::regex declaration(
+      R"(VANTOREL_API (?:unsigned char|const char\*) VANTOREL_CALL\s+(\w+)\s*\()");
   std::set<std::string> names;
   for (auto it = std::sregex_iterator(header.begin(), header.end(), declaration);
        it != std::sregex_iterator(); ++it) {
@@ -59,6 +60,9 @@ std::set<std::string> HeaderExports() {
 
 // Not a code: the call would send a valid command when the link is open.
 constexpr int kSends = -1;
+// Not a code: the export returns text, which it does not trace (the call returns whether the
+// text was there).
+constexpr int kText = -2;
 
 struct Case {
   int closed;  // code with the link closed
@@ -94,6 +98,9 @@ std::map<std::string, Case> Cases() {
       {"Brixa_Close", {0, kSends, [] { return Brixa_Close(); }}},
       {"Brixa_MapPort", {99, 99, [] { return Brixa_MapPort(0, "/dev/null"); }}},
       {"Brixa_GetSdkVersion", {99, 99, [] { return Brixa_GetSdkVersion(nullptr, &count); }}},
+      {"Brixa_ReturnCodeText",
+       {kText, kText,
+        [] { return static_cast<unsigned char>(Brixa_ReturnCodeText(255) != nullptr); }}},
       // Registrations send nothing.
       {"Zelto_AddPointHandle", {1, 1, [] { return Zelto_AddPointHandle(nullptr, nullptr); }}},
       {"MSR_AddDataHandle", {1, 1, [] { return MSR_AddDataHandle(nullptr, 0); }}},
@@ -263,6 +270,12 @@ class TraceExportsTest : public support::TransportTest {
       if (expected == kSends) continue;
       session.Clear();
       const std::size_t mark = trace_.Mark();
+      if (expected == kText) {
+        EXPECT_EQ(c.call(), 1) << name;
+        EXPECT_TRUE(LinesOf(trace_.Since(mark), name).empty()) << name;
+        EXPECT_TRUE(session.Commands().empty()) << name << " sent a command";
+        continue;
+      }
       EXPECT_EQ(c.call(), expected) << name << (open ? " (open)" : " (closed)");
       const std::string written = trace_.Since(mark);
       EXPECT_NE(written.find(ResultLine(name, expected)), std::string::npos)

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
+
+#include "link/return_codes.h"
+#include "vantorel.h"
 
 namespace vantorel::link {
 namespace {
@@ -76,6 +81,40 @@ TEST(MapReplyStatus, Table) {
   }
 }
 
+// The text an application gets for a code: the table's, never null, the same static string
+// each time; the text of a status code names the status bytes that map to it.
+TEST(ReturnCodeText, EveryCodeHasItsTextAndOthersAreUnknown) {
+  const std::pair<unsigned char, const char*> cases[] = {
+      {0, "failure: no reply, a short reply or an unknown status"},
+      {1, "success"},
+      {99, "invalid argument, or terminal status E1"},
+      {101, "terminal status 6A or EE"},
+      {110, "terminal status 0D"},
+      {200, "a connection is already open"},
+      {201, "no connection is open"},
+      {207, "an encrypted data entry is running"},
+      {2, "unknown code"},
+      {98, "unknown code"},
+      {111, "unknown code"},
+      {203, "unknown code"},
+      {255, "unknown code"},
+  };
+  for (const auto& [code, text] : cases) {
+    ASSERT_NE(Brixa_ReturnCodeText(code), nullptr) << int(code);
+    EXPECT_STREQ(Brixa_ReturnCodeText(code), text) << int(code);
+    EXPECT_EQ(Brixa_ReturnCodeText(code), Brixa_ReturnCodeText(code)) << "a static string";
+  }
+  for (const ReturnCode& row : ReturnCodes()) {
+    EXPECT_STRNE(Brixa_ReturnCodeText(row.code), "unknown code") << row.name;
+    for (std::uint8_t i = 0; i < row.statusCount; ++i) {
+      char hex[3];
+      std::snprintf(hex, sizeof hex, "%02X", row.statuses[i]);
+      EXPECT_NE(std::string(row.text).find(hex), std::string::npos) << row.name;
+      EXPECT_EQ(CodeForStatus(row.statuses[i]), row.code) << row.name;
+    }
+  }
+}
+
 // The reply view's count rules: what counts as acknowledged, where the data lies, and that
 // no field is read beyond what arrived.
 TEST(Reply, CountRulesAndData) {
@@ -84,20 +123,27 @@ TEST(Reply, CountRulesAndData) {
     std::vector<std::uint8_t> bytes;
     bool ackedAck, ackedData;
     std::vector<std::uint8_t> data;
+    std::uint8_t status;
   };
   const std::vector<std::uint8_t> ackOnly = Framed({0x06});
   const std::vector<std::uint8_t> withData = Framed({0x06, 0x11, 0x22});
   const std::vector<std::uint8_t> refused = Framed({0x15, 0xE8});
   const Case cases[] = {
-      {"nothing", {}, false, false, {}},
-      {"ACK byte alone", {0x02, 0x01, 0x00, 0x06}, true, false, {}},
-      {"six bytes", {ackOnly.begin(), ackOnly.begin() + 6}, true, false, {}},
-      {"bare ACK frame", ackOnly, true, true, {}},
-      {"ACK and data", withData, true, true, {0x11, 0x22}},
-      {"NAK", refused, false, false, {0xE8}},
+      {"nothing", {}, false, false, {}, 0},
+      {"STX alone", {0x02}, false, false, {}, 0},
+      {"STX and length", {0x02, 0x02, 0x00}, false, false, {}, 0},
+      {"ACK byte alone", {0x02, 0x01, 0x00, 0x06}, true, false, {}, 0},
+      {"NAK without its status", {0x02, 0x02, 0x00, 0x15}, false, false, {}, 0},
+      {"six bytes", {ackOnly.begin(), ackOnly.begin() + 6}, true, false, {}, 0},
+      {"bare ACK frame", ackOnly, true, true, {}, 0},
+      {"ACK and data", withData, true, true, {0x11, 0x22}, 0},
+      {"NAK", refused, false, false, {0xE8}, 104},
   };
   for (const Case& c : cases) {
-    std::vector<std::uint8_t> area(16, 0);
+    // Beyond what arrived the area holds an ACK and a known status: a view that read past
+    // the count would see them.
+    std::vector<std::uint8_t> area(16, 0xE1);
+    area[3] = kAck;
     std::copy(c.bytes.begin(), c.bytes.end(), area.begin());
     const Reply reply(area.data(), static_cast<int>(c.bytes.size()));
     EXPECT_EQ(reply.Acked(Accept::Ack), c.ackedAck) << c.what;
@@ -106,8 +152,8 @@ TEST(Reply, CountRulesAndData) {
     EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.end()), c.data) << c.what;
     EXPECT_EQ(reply.Holds(c.data.size()), true) << c.what;
     EXPECT_EQ(reply.Holds(c.data.size() + 1), false) << c.what;
+    EXPECT_EQ(reply.Status(), c.status) << c.what;
   }
-  EXPECT_EQ(Reply(refused.data(), static_cast<int>(refused.size())).Status(), 104);
   const std::vector<std::uint8_t> number = Framed({0x06, 0x78, 0x56, 0x34, 0x12});
   EXPECT_EQ(Reply(number.data(), static_cast<int>(number.size())).U32At(0), 0x12345678u);
 }

@@ -42,6 +42,7 @@ TEST(Exports, NamesAndOrdinalsReachTheSameFunctions) {
       {84, "MSR_ManualInputCardData"},
       {86, "Zelto_ReviewBackLight"},
       {87, "Brixa_MapPort"},
+      {88, "Brixa_ReturnCodeText"},
   };
   for (const Case& c : cases) {
     const void* byName = Export(dll, c.name);
@@ -64,7 +65,7 @@ TEST(Exports, CallByOrdinalThroughAPlainFunctionPointer) {
   char text[8] = {};
   int length = 0;
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(getSdkVersion(text, &length), VANTOREL_SUCCESS);
-  EXPECT_STREQ(text, "1.10");
+  EXPECT_STREQ(text, "1.11");
   EXPECT_EQ(length, 4);
   ::FreeLibrary(dll);
 }

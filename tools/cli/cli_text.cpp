@@ -5,74 +5,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "vantorel.h"
+
 namespace cli {
 
 std::string ReturnCodeText(unsigned rc) {
-  const char* meaning = "unknown code";
-  switch (rc) {
-    case 0:
-      meaning = "failure: no reply, a short reply or an unknown status";
-      break;
-    case 1:
-      meaning = "success";
-      break;
-    case 99:
-      meaning = "invalid argument, or the terminal's status E1";
-      break;
-    case 100:
-      meaning = "terminal status EC";
-      break;
-    case 101:
-      meaning = "terminal status 6A or EE";
-      break;
-    case 102:
-      meaning = "terminal status C1 or ED";
-      break;
-    case 103:
-      meaning = "terminal status 81";
-      break;
-    case 104:
-      meaning = "terminal status E8";
-      break;
-    case 105:
-      meaning = "terminal status 18";
-      break;
-    case 106:
-      meaning = "terminal status 19";
-      break;
-    case 107:
-      meaning = "terminal status 03";
-      break;
-    case 108:
-      meaning = "terminal status 04";
-      break;
-    case 109:
-      meaning = "terminal status 05";
-      break;
-    case 110:
-      meaning = "terminal status 0D";
-      break;
-    case 200:
-      meaning = "a connection is already open";
-      break;
-    case 201:
-      meaning = "no connection is open";
-      break;
-    case 202:
-      meaning = "a PIN-pad entry is running";
-      break;
-    case 204:
-      meaning = "secure reading is running";
-      break;
-    case 205:
-      meaning = "a signature capture is running";
-      break;
-    case 207:
-      meaning = "an encrypted data entry is running";
-      break;
-    default:
-      break;
-  }
+  // Codes beyond a byte are none the library returns: the library's "unknown code" text.
+  const char* meaning = Brixa_ReturnCodeText(static_cast<unsigned char>(rc > 0xFF ? 0xFF : rc));
   return std::to_string(rc) + " (" + meaning + ")";
 }
 
