@@ -45,7 +45,6 @@ template <typename Limb>
 inline constexpr unsigned kLimbBits = sizeof(Limb) * 8;
 
 // Hides a value from the optimiser so that it cannot reason about masks derived from it.
-// Constant-time: an empty asm, no instruction.
 template <typename T>
 inline T Barrier(T value) noexcept {
 #if defined(__GNUC__)
@@ -54,13 +53,13 @@ inline T Barrier(T value) noexcept {
   return value;
 }
 
-// 0 or 1 -> all zeros or all ones. Constant-time: a subtraction.
+// 0 or 1 -> all zeros or all ones.
 template <typename Limb>
 inline Limb MaskFromBit(Limb bit) noexcept {
   return Barrier(static_cast<Limb>(Limb{0} - bit));
 }
 
-// All ones when x is zero. Constant-time: or, negate and shift, no comparison.
+// All ones when x is zero.
 template <typename Limb>
 inline Limb ZeroMask(Limb x) noexcept {
   const Limb nonzero =
@@ -68,19 +67,19 @@ inline Limb ZeroMask(Limb x) noexcept {
   return MaskFromBit<Limb>(nonzero ^ 1);
 }
 
-// All ones when a == b. Constant-time: through ZeroMask.
+// All ones when a == b.
 template <typename Limb>
 inline Limb EqualMask(Limb a, Limb b) noexcept {
   return ZeroMask<Limb>(a ^ b);
 }
 
-// r = mask ? a : b, limb by limb. Constant-time: AND/OR with the mask over every limb.
+// r = mask ? a : b, limb by limb.
 template <typename Limb, std::size_t N>
 inline void Select(Limb* r, Limb mask, const Limb* a, const Limb* b) noexcept {
   for (std::size_t i = 0; i < N; ++i) r[i] = static_cast<Limb>((a[i] & mask) | (b[i] & ~mask));
 }
 
-// r = a + b; returns the carry (0 or 1). r may be a or b. Constant-time: carries from shifts.
+// r = a + b; returns the carry (0 or 1). r may be a or b.
 template <typename Limb, std::size_t N>
 inline Limb Add(Limb* r, const Limb* a, const Limb* b) noexcept {
   using Wide = typename LimbTraits<Limb>::Wide;
@@ -93,7 +92,7 @@ inline Limb Add(Limb* r, const Limb* a, const Limb* b) noexcept {
   return carry;
 }
 
-// r = a - b; returns the borrow (0 or 1). r may be a or b. Constant-time: borrows from shifts.
+// r = a - b; returns the borrow (0 or 1). r may be a or b.
 template <typename Limb, std::size_t N>
 inline Limb Sub(Limb* r, const Limb* a, const Limb* b) noexcept {
   using Wide = typename LimbTraits<Limb>::Wide;
@@ -107,7 +106,6 @@ inline Limb Sub(Limb* r, const Limb* a, const Limb* b) noexcept {
 }
 
 // Given the N+1-limb value (top, t) < 2m, writes (top, t) mod m to r. r may be t.
-// Constant-time: always subtracts, then selects by mask.
 template <typename Limb, std::size_t N>
 inline void ReduceOnce(Limb* r, Limb top, const Limb* t, const Limb* m) noexcept {
   Limb d[N];
@@ -117,7 +115,7 @@ inline void ReduceOnce(Limb* r, Limb top, const Limb* t, const Limb* m) noexcept
   Select<Limb, N>(r, keep, t, d);
 }
 
-// r = (a + b) mod m for a, b < m. Constant-time: Add, then ReduceOnce.
+// r = (a + b) mod m for a, b < m.
 template <typename Limb, std::size_t N>
 inline void ModAdd(Limb* r, const Limb* a, const Limb* b, const Limb* m) noexcept {
   Limb s[N];
@@ -125,7 +123,7 @@ inline void ModAdd(Limb* r, const Limb* a, const Limb* b, const Limb* m) noexcep
   ReduceOnce<Limb, N>(r, carry, s, m);
 }
 
-// r = (a - b) mod m for a, b < m. Constant-time: always adds m back, then selects by mask.
+// r = (a - b) mod m for a, b < m.
 template <typename Limb, std::size_t N>
 inline void ModSub(Limb* r, const Limb* a, const Limb* b, const Limb* m) noexcept {
   Limb d[N];
@@ -135,7 +133,7 @@ inline void ModSub(Limb* r, const Limb* a, const Limb* b, const Limb* m) noexcep
   Select<Limb, N>(r, MaskFromBit<Limb>(borrow), back, d);
 }
 
-// x = 2x mod m for x < m. Constant-time: shifts, then ReduceOnce.
+// x = 2x mod m for x < m.
 template <typename Limb, std::size_t N>
 inline void ModDouble(Limb* x, const Limb* m) noexcept {
   const Limb top = x[N - 1] >> (kLimbBits<Limb> - 1);
@@ -148,7 +146,6 @@ inline void ModDouble(Limb* x, const Limb* m) noexcept {
 
 // -m^-1 mod 2^w for odd m0 (Newton's iteration doubles the correct low bits each step;
 // m0 * 3 ^ 2 is right to 5 bits). For even m0 the value is meaningless but harmless.
-// Constant-time: a fixed five multiplications.
 template <typename Limb>
 inline Limb NegInverse(Limb m0) noexcept {
   Limb x = static_cast<Limb>((m0 * 3) ^ 2);
@@ -156,8 +153,7 @@ inline Limb NegInverse(Limb m0) noexcept {
   return static_cast<Limb>(Limb{0} - x);
 }
 
-// Number of significant bits of a (0 for zero). Constant-time: every bit of every limb is
-// looked at, and masks pick the top non-zero limb.
+// Number of significant bits of a (0 for zero), without branching on the limbs.
 template <typename Limb, std::size_t N>
 inline unsigned BitLength(const Limb* a) noexcept {
   unsigned length = 0;
@@ -174,22 +170,36 @@ inline unsigned BitLength(const Limb* a) noexcept {
   return length;
 }
 
-// A column accumulator of three limbs: the low two as one wide value, the third counting the
-// carries out of it. Every carry is taken from a shift of a wide sum, never from a
-// comparison, which an unoptimised build may turn into a jump; the one formulation runs in
-// every build, so the sanitizer and debug builds test the code that ships.
-// Constant-time: every member is straight-line arithmetic on its arguments.
+// A column accumulator of three limbs: the low two as one wide value (the form compilers
+// turn into add/adc), the third counting the carries out of it.
 template <typename Limb>
 struct Column {
   typename LimbTraits<Limb>::Wide low = 0;
   Limb top = 0;
 
+  // The carry tests below are compiled to add/adc/setc by optimising compilers (checked
+  // under valgrind, see bench/crypto_ctgrind.cpp); without optimisation a wide comparison may
+  // become a jump, so unoptimised builds take carries from shifts instead.
   void MulAdd(Limb x, Limb y) noexcept {
     using Wide = typename LimbTraits<Limb>::Wide;
     const Wide p = static_cast<Wide>(x) * y;
+#if defined(__OPTIMIZE__)
+    low += p;
+    top = static_cast<Limb>(top + static_cast<Limb>(low < p));
+#else
     AddLimbs(static_cast<Limb>(p), static_cast<Limb>(p >> kLimbBits<Limb>), 0);
+#endif
   }
-  // (top, low) += (x2, x1, x0).
+  void Add(Limb x) noexcept {
+#if defined(__OPTIMIZE__)
+    using Wide = typename LimbTraits<Limb>::Wide;
+    low += x;
+    top = static_cast<Limb>(top + static_cast<Limb>(low < static_cast<Wide>(x)));
+#else
+    AddLimbs(x, 0, 0);
+#endif
+  }
+  // (top, low) += (x2, x1, x0), carries from shifts only.
   void AddLimbs(Limb x0, Limb x1, Limb x2) noexcept {
     using Wide = typename LimbTraits<Limb>::Wide;
     constexpr unsigned w = kLimbBits<Limb>;
@@ -205,9 +215,16 @@ struct Column {
     const Wide doubled = other.low << 1;
     const Limb doubledTop = static_cast<Limb>(
         (other.top << 1) | static_cast<Limb>(other.low >> (2 * kLimbBits<Limb> - 1)));
+#if defined(__OPTIMIZE__)
+    low += doubled;
+    top = static_cast<Limb>(top + doubledTop + static_cast<Limb>(low < doubled));
+#else
     AddLimbs(static_cast<Limb>(doubled), static_cast<Limb>(doubled >> kLimbBits<Limb>), doubledTop);
+#endif
   }
-  Limb Lowest() const noexcept { return static_cast<Limb>(low); }
+  Limb Lowest() const noexcept {
+    return static_cast<Limb>(low);
+  }
   // Emits the lowest limb and moves to the next column.
   Limb Shift() noexcept {
     using Wide = typename LimbTraits<Limb>::Wide;
@@ -220,8 +237,7 @@ struct Column {
 
 // Montgomery product r = a * b / R mod m, R = 2^(w N), product scanning with the reduction
 // interleaved column by column. Needs m odd, m0inv = NegInverse(m[0]), a < R and b < m (or
-// a < m and b < R); then r < m. r may be a or b. Constant-time: loops over sizes only, Column
-// arithmetic, ReduceOnce.
+// a < m and b < R); then r < m. r may be a or b.
 template <typename Limb, std::size_t N>
 [[gnu::noinline]] void MontMul(Limb* r, const Limb* a, const Limb* b, const Limb* m,
                                Limb m0inv) noexcept {
@@ -255,7 +271,7 @@ template <typename Limb, std::size_t N>
 
 // Montgomery squaring r = a * a / R mod m, column by column like MontMul but with each
 // cross product a[i] * a[j] (i < j) formed once and doubled. Same conditions as MontMul with
-// b = a (a < m). Constant-time: as MontMul (the branches test the column index, a size).
+// b = a (a < m).
 template <typename Limb, std::size_t N>
 [[gnu::noinline]] void MontSqr(Limb* r, const Limb* a, const Limb* m, Limb m0inv) noexcept {
   Limb u[N];
@@ -287,8 +303,7 @@ template <typename Limb, std::size_t N>
 
 // r = table[index] for a table of `count` entries, reading every entry so that the
 // addresses touched do not depend on the (secret) index. Rows are handled 16 bytes at a
-// time where the compiler has vector types (plain limbs otherwise). Constant-time: a full
-// scan with EqualMask.
+// time where the compiler has vector types (plain limbs otherwise).
 template <typename Limb, std::size_t N>
 inline void LookUp(Limb* r, const Limb (*table)[N], std::size_t count, Limb index) noexcept {
 #if defined(__GNUC__)
@@ -319,8 +334,7 @@ inline void LookUp(Limb* r, const Limb (*table)[N], std::size_t count, Limb inde
 }
 
 // a = the big-endian byte string read as a number, keeping its low `limbs` limbs' worth
-// of bytes (the leading bytes beyond that are ignored). Constant-time: loops over lengths
-// only.
+// of bytes (the leading bytes beyond that are ignored).
 template <typename Limb>
 inline void Decode(Limb* a, std::size_t limbs, const std::uint8_t* bytes,
                    std::size_t length) noexcept {
@@ -334,7 +348,7 @@ inline void Decode(Limb* a, std::size_t limbs, const std::uint8_t* bytes,
 }
 
 // Writes the low `length` bytes of a (`limbs` limbs) big-endian to bytes; positions above
-// the number are zero. Constant-time: the one branch tests a position against the size.
+// the number are zero.
 template <typename Limb>
 inline void Encode(std::uint8_t* bytes, std::size_t length, const Limb* a,
                    std::size_t limbs) noexcept {
