@@ -1052,9 +1052,9 @@ INSTANTIATE_TEST_SUITE_P(, Scenario, ::testing::ValuesIn(FixedSet()),
 // handles (VANTOREL_SCENARIO_KINDS=all: every kind) run for that long, and the rates are
 // printed.
 TEST(Replay, One) {
-  const char* spec = std::getenv("VANTOREL_SCENARIO");
-  if (spec == nullptr) GTEST_SKIP() << "set VANTOREL_SCENARIO=<kind>/<Serial|Hid>/<seed>";
-  std::string s(spec);
+  const char* chosen = std::getenv("VANTOREL_SCENARIO");
+  if (chosen == nullptr) GTEST_SKIP() << "set VANTOREL_SCENARIO=<kind>/<Serial|Hid>/<seed>";
+  std::string s(chosen);
   const auto a = s.find('/');
   const auto b = s.rfind('/');
   ASSERT_TRUE(a != std::string::npos && b != a) << "VANTOREL_SCENARIO=<kind>/<wire>/<seed>";
