@@ -45,9 +45,9 @@
 /** Major version: changes when an export, a record or a return code changes. */
 #define VANTOREL_VERSION_MAJOR 1
 /** Minor version. */
-#define VANTOREL_VERSION_MINOR 11
+#define VANTOREL_VERSION_MINOR 12
 /** The version as text: what Brixa_GetSdkVersion() writes. */
-#define VANTOREL_VERSION_STRING "1.11"
+#define VANTOREL_VERSION_STRING "1.12"
 /** @} */
 
 /**
@@ -157,6 +157,31 @@ extern "C" {
  * @since 1.11
  */
 VANTOREL_API const char* VANTOREL_CALL Brixa_ReturnCodeText(unsigned char code) VANTOREL_NOEXCEPT;
+
+/**
+ * The code the calling thread's last export returned (export 89 of the Windows DLL). Every
+ * export records its code for its own thread, except Brixa_GetLastError(),
+ * Brixa_GetLastErrorText() and Brixa_ReturnCodeText(); a handler that calls exports from
+ * a callback records on the loop's thread. 1 before the thread's first export.
+ * Needs no connection; sends nothing.
+ *
+ * @return the code, as the export returned it.
+ * @since 1.12
+ */
+VANTOREL_API unsigned char VANTOREL_CALL Brixa_GetLastError(void) VANTOREL_NOEXCEPT;
+
+/**
+ * One line on why the calling thread's last export returned what it did (export 90 of the
+ * Windows DLL): the cause where the library knows it ("open /dev/ttyS0: Permission
+ * denied", "the terminal answered the handshake with status EC", "device gone: ...", "no
+ * reply from ..."), otherwise the code's text as Brixa_ReturnCodeText() gives it. Never
+ * contains card data, key fields, PIN blocks or entered digits.
+ *
+ * @return a zero-terminated string owned by the calling thread, valid until the thread's
+ *         next export call; never null, never to be freed.
+ * @since 1.12
+ */
+VANTOREL_API const char* VANTOREL_CALL Brixa_GetLastErrorText(void) VANTOREL_NOEXCEPT;
 /** @} */
 /* clang-format on */
 
@@ -344,6 +369,26 @@ VANTOREL_API unsigned char VANTOREL_CALL Brixa_Close(void) VANTOREL_NOEXCEPT;
  */
 VANTOREL_API unsigned char VANTOREL_CALL Brixa_MapPort(int port,
                                                        const char* devicePath) VANTOREL_NOEXCEPT;
+
+/** The timing profile every library of this kind has always used: the default. */
+#define VANTOREL_TIMING_STANDARD 0
+/** Reads end as soon as a complete reply has arrived; no fixed waits around the write. */
+#define VANTOREL_TIMING_PROMPT 1
+
+/**
+ * Chooses the pacing of commands (export 91 of the Windows DLL); takes effect at the next
+ * command. The bytes on the wire are the same in both profiles; only the time between them
+ * changes. The environment variable VANTOREL_TIMING sets the same at load.
+ *
+ * @param profile         VANTOREL_TIMING_STANDARD or VANTOREL_TIMING_PROMPT.
+ * @param minimumGapMs    least time between the end of one command and the next write,
+ *                        0-10000 ms (0: none beyond the profile's own).
+ * @retval 1  set.
+ * @retval 99 an argument is out of range (nothing changed).
+ * @since 1.12
+ */
+VANTOREL_API unsigned char VANTOREL_CALL Brixa_SetTiming(int profile,
+                                                         int minimumGapMs) VANTOREL_NOEXCEPT;
 /** @} */
 
 /**

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/last_error.h"
+
 namespace vantorel::link::trace {
 
 namespace detail {
@@ -35,6 +37,7 @@ void Configure(const char* target) noexcept;
 class ExportCall {
  public:
   explicit ExportCall(const char* exportName) noexcept : active_(On()) {
+    last_error::Begin();
     if (active_) [[unlikely]]
       previous_ = Enter(exportName);
   }
@@ -47,6 +50,7 @@ class ExportCall {
 
   // The export's return code, passed through: `return call.Result(rc);`.
   std::uint8_t Result(std::uint8_t rc) noexcept {
+    last_error::Record(rc);
     rc_ = rc;
     recorded_ = true;
     return rc;

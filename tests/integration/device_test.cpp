@@ -160,7 +160,7 @@ TEST(DeviceClosed, EveryCommandNeedsAConnectionButTheSdkVersion) {
   std::memset(sdk, 0x5A, sizeof sdk);
   EXPECT_EQ(Brixa_GetSdkVersion(sdk, &length), VANTOREL_SUCCESS);
   EXPECT_EQ(length, 4);
-  EXPECT_STREQ(sdk, "1.11");
+  EXPECT_STREQ(sdk, "1.12");
 }
 
 TEST(DeviceTiming, SerialCommandTakesItsWaits) {

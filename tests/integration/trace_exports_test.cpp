@@ -101,6 +101,11 @@ std::map<std::string, Case> Cases() {
       {"Brixa_ReturnCodeText",
        {kText, kText,
         [] { return static_cast<unsigned char>(Brixa_ReturnCodeText(255) != nullptr); }}},
+      {"Brixa_GetLastError", {kText, kText, [] { return Brixa_GetLastError() != 0 ? 1 : 0; }}},
+      {"Brixa_GetLastErrorText",
+       {kText, kText,
+        [] { return static_cast<unsigned char>(Brixa_GetLastErrorText() != nullptr); }}},
+      {"Brixa_SetTiming", {99, 99, [] { return Brixa_SetTiming(7, 0); }}},
       // Registrations send nothing.
       {"Zelto_AddPointHandle", {1, 1, [] { return Zelto_AddPointHandle(nullptr, nullptr); }}},
       {"MSR_AddDataHandle", {1, 1, [] { return MSR_AddDataHandle(nullptr, 0); }}},
@@ -277,6 +282,10 @@ class TraceExportsTest : public support::TransportTest {
         continue;
       }
       EXPECT_EQ(c.call(), expected) << name << (open ? " (open)" : " (closed)");
+      // The thread's last error is the code just returned, and reading it changes nothing.
+      EXPECT_EQ(Brixa_GetLastError(), expected) << name;
+      EXPECT_NE(Brixa_GetLastErrorText(), nullptr);
+      EXPECT_EQ(Brixa_GetLastError(), expected) << name;
       const std::string written = trace_.Since(mark);
       EXPECT_NE(written.find(ResultLine(name, expected)), std::string::npos)
           << name << (open ? " (open)" : " (closed)") << ":\n"

@@ -43,6 +43,7 @@ TEST(Exports, NamesAndOrdinalsReachTheSameFunctions) {
       {86, "Zelto_ReviewBackLight"},
       {87, "Brixa_MapPort"},
       {88, "Brixa_ReturnCodeText"},
+      {91, "Brixa_SetTiming"},
   };
   for (const Case& c : cases) {
     const void* byName = Export(dll, c.name);
@@ -65,7 +66,7 @@ TEST(Exports, CallByOrdinalThroughAPlainFunctionPointer) {
   char text[8] = {};
   int length = 0;
   for (int i = 0; i < 1000; ++i) ASSERT_EQ(getSdkVersion(text, &length), VANTOREL_SUCCESS);
-  EXPECT_STREQ(text, "1.11");
+  EXPECT_STREQ(text, "1.12");
   EXPECT_EQ(length, 4);
   ::FreeLibrary(dll);
 }

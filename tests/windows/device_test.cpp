@@ -123,7 +123,7 @@ TEST(DeviceClosed, SdkVersionNeedsNoConnection) {
   int length = 0;
   EXPECT_EQ(Brixa_GetSdkVersion(sdk, &length), VANTOREL_SUCCESS);
   EXPECT_EQ(length, 4);
-  EXPECT_STREQ(sdk, "1.11");
+  EXPECT_STREQ(sdk, "1.12");
   EXPECT_EQ(Brixa_GetVersion(sdk, &length), VANTOREL_NOT_OPEN);
 }
 
