@@ -113,7 +113,8 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 timed tsan ctest_stage tsan
 
 # Further stages, each a script of its own that prints its result line last: the API
 # reference (doxygen, no warnings), the installed library used by three outside projects
-# (reuses build/gcc), the Windows DLL under wine, the HID tests in a VM (after the Windows
+# and the examples (reuses build/gcc), the Python and .NET bindings against the virtual
+# terminal (reuse build/gcc), the Windows DLL under wine, the HID tests in a VM (after the Windows
 # stage: its wine HID VM needs that build), the browser view in Chromium (reuses build/gcc).
 script_stage() {
   local name=$1 script=$2 log="$root/build/$2.log"
@@ -121,7 +122,8 @@ script_stage() {
   "$root/scripts/$script" 2>&1 | tee "$log"
   tally "$name" "$log" "${PIPESTATUS[0]}"
 }
-for extra in api-docs:api-docs.sh consumer-tests:consumer-tests.sh windows:windows-tests.sh \
+for extra in api-docs:api-docs.sh consumer-tests:consumer-tests.sh python:python-tests.sh \
+  dotnet:dotnet-tests.sh windows:windows-tests.sh \
   vm:vm-tests.sh browser:browser-tests.sh; do
   name=${extra%%:*} script=${extra#*:}
   [[ -x "$root/scripts/$script" ]] || continue
