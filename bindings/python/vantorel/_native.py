@@ -229,7 +229,7 @@ def library_candidates() -> List[str]:
     try:
         from . import _installed  # written by the library's install
 
-        found += [str((here / _installed.LIBRARY_DIR / name).resolve()) for name in _NAMES]
+        found += [os.path.normpath(here / _installed.LIBRARY_DIR / name) for name in _NAMES]
     except ImportError:
         pass
     system = ctypes.util.find_library("vantorel")
