@@ -40,7 +40,8 @@ VANTOREL_LIBRARY=$library VANTOREL_VTERM=$vterm \
   "$root/bindings/python/tests" >"$work/pytest.log" 2>&1
 summary=$(tail -n 1 "$work/pytest.log")
 tests_passed=$(grep -oE '[0-9]+ passed' <<<"$summary" | grep -oE '[0-9]+')
-tests_failed=$(($(grep -oE '[0-9]+ (failed|error)' <<<"$summary" | grep -oE '[0-9]+' | paste -sd+ - || echo 0) + 0))
+failures=$(grep -oE '[0-9]+ (failed|error)' <<<"$summary" | grep -oE '[0-9]+' | paste -sd+ -)
+tests_failed=$((${failures:-0}))
 passed=$((passed + ${tests_passed:-0}))
 failed=$((failed + tests_failed))
 if [[ -z ${tests_passed:-} || $tests_failed -gt 0 ]]; then
@@ -54,7 +55,8 @@ fi
 step "pip install"
 cp -r "$root/bindings/python" "$work/source" && rm -rf "$work/source/tests"
 if "$python" -m venv --system-site-packages "$work/venv" >"$work/pip.log" 2>&1 &&
-  "$work/venv/bin/pip" install -q --no-build-isolation --no-index "$work/source" >>"$work/pip.log" 2>&1 &&
+  "$work/venv/bin/pip" install -q --no-build-isolation --no-index "$work/source" \
+    >>"$work/pip.log" 2>&1 &&
   (cd "$work" && VANTOREL_LIBRARY=$library "$work/venv/bin/python" -c '
 import sys, vantorel
 assert vantorel.__file__.startswith(sys.prefix), vantorel.__file__

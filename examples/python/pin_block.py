@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A PIN block entry with a time-out.
 
-    python3 pin_block.py [PORT] [SECONDS]   (PORT: a COM number or a device path; else $VANTOREL_PORT)
+    python3 pin_block.py [PORT] [SECONDS]
+    (PORT: a COM number or a device path; else $VANTOREL_PORT)
 
 After SECONDS (default 30) another thread cancels the entry (PIN_CancelPIN) and the call
 raises vantorel.EntryTimeout. Only the outcome is printed, never the PIN block.
@@ -19,10 +20,13 @@ def main():
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 30.0
     with vantorel.Terminal.serial(int(port) if port.isdigit() else port) as terminal:
         try:
-            block = terminal.pin_block(ACCOUNT, lower=4, upper=12,
-                                       lines=["Enter your PIN"], timeout=seconds)
+            block = terminal.pin_block(
+                ACCOUNT, lower=4, upper=12, lines=["Enter your PIN"], timeout=seconds
+            )
         except vantorel.EntryTimeout as timed_out:
-            print(f"no PIN within {seconds:g} s: cancelled, code {timed_out.code} ({timed_out.text})")
+            print(
+                f"no PIN within {seconds:g} s: cancelled, code {timed_out.code} ({timed_out.text})"
+            )
             return 0
         except vantorel.VantorelError as error:
             print(f"PIN entry ended: code {error.code} ({error.text})")

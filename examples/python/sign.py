@@ -46,7 +46,9 @@ def write_png(path, ink):
     rows = b"".join(b"\0" + bytes(0 if dot else 255 for dot in row) for row in ink)
 
     def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+        return (
+            struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+        )
 
     with open(path, "wb") as out:
         out.write(b"\x89PNG\r\n\x1a\n")

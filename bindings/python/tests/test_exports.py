@@ -16,7 +16,9 @@ import vantorel
 from vantorel import native
 
 HEADER = (ROOT / "include" / "vantorel.h").read_text()
-DEF_NAMES = re.findall(r"^\s+(\w+) = \w+@\d+ @\d+", (ROOT / "exports" / "vantorel.def").read_text(), re.M)
+DEF_NAMES = re.findall(
+    r"^\s+(\w+) = \w+@\d+ @\d+", (ROOT / "exports" / "vantorel.def").read_text(), re.M
+)
 
 _u8p = ctypes.POINTER(ctypes.c_ubyte)
 # What each C parameter or result type of the header is in ctypes.

@@ -19,7 +19,10 @@ SWIPE = '"%B4000123412341234^TEST/CARD^2512101?" ;4000123412341234=2512101?'
 def test_device_open_by_path_and_by_number_query_and_refusals(open_terminal, terminal_program):
     terminal, vterm = open_terminal("wait led\nrefuse 1 EC\nwait tone\nframes\n")
     assert (terminal.version(), terminal.serial_number(), terminal.model_number()) == (
-        "VT 2.04", "VT000001", "VT-3910")
+        "VT 2.04",
+        "VT000001",
+        "VT-3910",
+    )
     terminal.led(1, 2)
     with pytest.raises(vantorel.VantorelError) as refused:
         terminal.tone(440, 100)
@@ -29,8 +32,12 @@ def test_device_open_by_path_and_by_number_query_and_refusals(open_terminal, ter
     assert again.value.code == vantorel.ReturnCode.ALREADY_OPEN
     terminal.close()
     assert vterm.frames()[-5:] == [
-        bytes.fromhex("784601"), bytes.fromhex("784602"), bytes.fromhex("784620"),
-        bytes.fromhex("76460146"), bytes.fromhex("7B4602B8016400")]
+        bytes.fromhex("784601"),
+        bytes.fromhex("784602"),
+        bytes.fromhex("784620"),
+        bytes.fromhex("76460146"),
+        bytes.fromhex("7B4602B8016400"),
+    ]
     # A COM number mapped to the device, closed by the with block.
     second = terminal_program("")
     vantorel.native.lib.Brixa_MapPort(7, second.link.encode())
@@ -62,7 +69,8 @@ def test_drawing_sends_the_commands_and_refuses_off_screen(open_terminal):
 def test_capture_delivers_the_drawn_points_and_stops_from_another_thread(open_terminal):
     terminal, vterm = open_terminal(
         "wait capture-start\nsign 100,200 110,210 / 500,600\necho drawn\nwait capture-exit\n"
-        "wait capture-start\nsign 5,5\n")
+        "wait capture-start\nsign 5,5\n"
+    )
     runs = []
 
     def on_points(points):
@@ -132,10 +140,14 @@ def test_manual_entry_returns_the_keyed_card_as_a_secret(open_terminal):
 
 def test_pin_pad_block_timeout_key_and_rsa_numeric(open_terminal, tmp_path):
     pem = tmp_path / "key.pem"
-    subprocess.run(["openssl", "genrsa", "-traditional", "-out", str(pem), "1024"],
-                   check=True, capture_output=True)
+    subprocess.run(
+        ["openssl", "genrsa", "-traditional", "-out", str(pem), "1024"],
+        check=True,
+        capture_output=True,
+    )
     terminal, _ = open_terminal(
-        f"pubkey {pem}\nentry default 200\nentry hold\nentry digits 1250 200\npinkey enter\n")
+        f"pubkey {pem}\nentry default 200\nentry hold\nentry digits 1250 200\npinkey enter\n"
+    )
     block = terminal.pin_block(lower=4, upper=12, lines=["Enter PIN"])
     assert len(block) >= 8 and "secret" in repr(block)
     started = time.monotonic()
@@ -151,10 +163,16 @@ def test_pin_pad_block_timeout_key_and_rsa_numeric(open_terminal, tmp_path):
 
 def test_rsa_key_reads_pkcs1_and_pkcs8_alike(tmp_path):
     pkcs1 = tmp_path / "pkcs1.pem"
-    subprocess.run(["openssl", "genrsa", "-traditional", "-out", str(pkcs1), "768"],
-                   check=True, capture_output=True)
-    pkcs8 = subprocess.run(["openssl", "pkcs8", "-topk8", "-nocrypt", "-in", str(pkcs1)],
-                           check=True, capture_output=True).stdout
+    subprocess.run(
+        ["openssl", "genrsa", "-traditional", "-out", str(pkcs1), "768"],
+        check=True,
+        capture_output=True,
+    )
+    pkcs8 = subprocess.run(
+        ["openssl", "pkcs8", "-topk8", "-nocrypt", "-in", str(pkcs1)],
+        check=True,
+        capture_output=True,
+    ).stdout
     one, eight = vantorel.rsa_key_from_pem(pkcs1.read_bytes()), vantorel.rsa_key_from_pem(pkcs8)
     assert one.bits == 768 and bytes(one) == bytes(eight)
     assert bytes(one.modulus)[:32] == bytes(32)  # right-aligned in its 128 bytes

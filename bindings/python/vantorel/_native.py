@@ -227,7 +227,7 @@ def library_candidates() -> List[str]:
         found.append(explicit)
     found += [str(here / name) for name in _NAMES]
     try:
-        from . import _installed  # written by the library's install
+        from . import _installed  # type: ignore[attr-defined]  # written by the install
 
         found += [os.path.normpath(here / _installed.LIBRARY_DIR / name) for name in _NAMES]
     except ImportError:

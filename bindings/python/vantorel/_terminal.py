@@ -142,7 +142,7 @@ class CardRead:
 
     @property
     def kind(self) -> str:
-        """"key" (a key event), "record" (a framed record from the secure head) or "tracks"
+        """ "key" (a key event), "record" (a framed record from the secure head) or "tracks"
         (plain track text)."""
         if len(self.data) == 2 and self.data[0] == 0x7B:
             return "key"
@@ -354,7 +354,9 @@ def _fill_common(
         prompt = line if isinstance(line, Prompt) else Prompt(line, 0, 24 * index)
         keep.append(_bytes_of(prompt.text))
         target: PromptLine = record.promptLines[index]
-        target.attributes = (c_ubyte * 13).from_buffer_copy(bytes(prompt.attributes).ljust(13, b"\0"))
+        target.attributes = (c_ubyte * 13).from_buffer_copy(
+            bytes(prompt.attributes).ljust(13, b"\0")
+        )
         target.x, target.y, target.text = prompt.x, prompt.y, keep[-1]
     return keep
 
@@ -448,11 +450,18 @@ class Display:
         data = _bytes_of(text)
         _call("Zelto_DrawStringInRectangle", left, top, right, bottom, len(data), data)
 
-    def clip_area(self, left: int, top: int, right: int, bottom: int, attributes: bytes = bytes(4)) -> None:
+    def clip_area(
+        self, left: int, top: int, right: int, bottom: int, attributes: bytes = bytes(4)
+    ) -> None:
         _call("Zelto_SetClipArea", left, top, right, bottom, *bytes(attributes)[:4])
 
     def region(
-        self, region_id: int, kind: int, attribute: int, rect: Tuple[int, int, int, int], data: bytes = b""
+        self,
+        region_id: int,
+        kind: int,
+        attribute: int,
+        rect: Tuple[int, int, int, int],
+        data: bytes = b"",
     ) -> None:
         """Creates a region; a touch on it reaches a capture over HID as (122, region_id)."""
         _call("Zelto_CreateRegion", region_id, kind, attribute, *rect, len(data), _ubytes(data))
@@ -470,7 +479,9 @@ class Display:
     def calibrate(self) -> None:
         _call("Zelto_CalibrateDevice")
 
-    def get_picture(self, left: int, top: int, right: int, bottom: int, room: int = 1 << 20) -> bytes:
+    def get_picture(
+        self, left: int, top: int, right: int, bottom: int, room: int = 1 << 20
+    ) -> bytes:
         """The picture data of a rectangle, in the pad's format; `room` bounds the reply."""
         buffer, length = (c_ubyte * (room + 8))(), c_uint()
         _call("Zelto_GetPicture", left, top, right, bottom, buffer, len(buffer), byref(length))
@@ -482,7 +493,9 @@ class Display:
     def store_picture(self, number: int, kind: int, data: bytes) -> None:
         _call("Zelto_StorePicture", number, kind, _ubytes(data), len(data))
 
-    def show_stored_picture(self, number: int, left: int, top: int, right: int, bottom: int) -> None:
+    def show_stored_picture(
+        self, number: int, left: int, top: int, right: int, bottom: int
+    ) -> None:
         _call("Zelto_ShowStorePicture", number, left, top, right, bottom)
 
     def stored_pictures(self) -> List[bytes]:
@@ -715,8 +728,14 @@ class Terminal:
         flag_byte: int = 0,
     ) -> SecretBytes:
         """A PIN block entry; after `timeout` seconds it is cancelled (EntryTimeout)."""
-        entry = _Entry(PinEntryRequest, lines=lines, selector=selector,
-                       option_bytes=option_bytes, values=values, flag_byte=flag_byte)
+        entry = _Entry(
+            PinEntryRequest,
+            lines=lines,
+            selector=selector,
+            option_bytes=option_bytes,
+            values=values,
+            flag_byte=flag_byte,
+        )
         entry.record.mode = _byte(mode)
         entry.record.upperBound, entry.record.lowerBound = upper, lower
         account = account_number.encode("ascii")
@@ -740,56 +759,112 @@ class Terminal:
     ) -> NumericAnswer:
         """A numeric (or amount) entry whose prompt is signed with the application's RSA
         key; the terminal holds its public half."""
-        entry = _Entry(PinEntryRequest, lines=lines, selector=selector,
-                       option_bytes=option_bytes, values=values, flag_byte=flag_byte)
+        entry = _Entry(
+            PinEntryRequest,
+            lines=lines,
+            selector=selector,
+            option_bytes=option_bytes,
+            values=values,
+            flag_byte=flag_byte,
+        )
         entry.record.upperBound, entry.record.lowerBound = upper, lower
         entry.record.accountNumber = b""
         mode = 2 if amount else 1
-        entry.run("PIN_GetNumericOrAmount",
-                  lambda: lib.PIN_GetNumericOrAmount(mode, entry.record, key), timeout)
+        entry.run(
+            "PIN_GetNumericOrAmount",
+            lambda: lib.PIN_GetNumericOrAmount(mode, entry.record, key),
+            timeout,
+        )
         raw = bytes(entry.result)
         digits = entry.secret(raw.index(0) if 0 in raw else 512)
         return NumericAnswer(entry.length.value, digits)
 
     def card_account(
-        self, lower: int = 12, upper: int = 20, lines: _Lines = (), timeout: Optional[float] = None,
-        *, selector: int = 0, option_bytes: bytes = b"", values: Sequence[int] = (0, 0, 0, 0),
+        self,
+        lower: int = 12,
+        upper: int = 20,
+        lines: _Lines = (),
+        timeout: Optional[float] = None,
+        *,
+        selector: int = 0,
+        option_bytes: bytes = b"",
+        values: Sequence[int] = (0, 0, 0, 0),
         flag_byte: int = 0,
     ) -> SecretBytes:
         """A card account entry: the account number keyed on the PIN pad."""
-        entry = _Entry(PinEntryRequest, lines=lines, selector=selector,
-                       option_bytes=option_bytes, values=values, flag_byte=flag_byte)
+        entry = _Entry(
+            PinEntryRequest,
+            lines=lines,
+            selector=selector,
+            option_bytes=option_bytes,
+            values=values,
+            flag_byte=flag_byte,
+        )
         entry.record.upperBound, entry.record.lowerBound = upper, lower
         entry.record.accountNumber = b""
         entry.run("PIN_GetCardAccount", lambda: lib.PIN_GetCardAccount(entry.record), timeout)
         return entry.secret(entry.length.value)
 
     def encrypted_data(
-        self, data_mode: int = 0, lower: int = 0, upper: int = 20, lines: _Lines = (),
-        timeout: Optional[float] = None, *, selector: int = 0, option_bytes: bytes = b"",
-        values: Sequence[int] = (0, 0, 0, 0), flag_byte: int = 0,
+        self,
+        data_mode: int = 0,
+        lower: int = 0,
+        upper: int = 20,
+        lines: _Lines = (),
+        timeout: Optional[float] = None,
+        *,
+        selector: int = 0,
+        option_bytes: bytes = b"",
+        values: Sequence[int] = (0, 0, 0, 0),
+        flag_byte: int = 0,
     ) -> SecretBytes:
         """An encrypted data entry."""
-        entry = _Entry(PinEntryRequest, lines=lines, selector=selector,
-                       option_bytes=option_bytes, values=values, flag_byte=flag_byte)
+        entry = _Entry(
+            PinEntryRequest,
+            lines=lines,
+            selector=selector,
+            option_bytes=option_bytes,
+            values=values,
+            flag_byte=flag_byte,
+        )
         entry.record.upperBound, entry.record.lowerBound = upper, lower
         entry.record.accountNumber = b""
-        entry.run("PIN_GetEncryptedData",
-                  lambda: lib.PIN_GetEncryptedData(data_mode, entry.record), timeout)
+        entry.run(
+            "PIN_GetEncryptedData",
+            lambda: lib.PIN_GetEncryptedData(data_mode, entry.record),
+            timeout,
+        )
         return entry.secret(entry.length.value)
 
     def manual_entry(
-        self, mode: int = 1, kind: int = 3, lower: int = 0, upper: int = 40, lines: _Lines = (),
-        timeout: Optional[float] = None, *, selector: int = 0, option_bytes: bytes = b"",
-        values: Sequence[int] = (0, 0, 0, 0), flag_byte: int = 0,
+        self,
+        mode: int = 1,
+        kind: int = 3,
+        lower: int = 0,
+        upper: int = 40,
+        lines: _Lines = (),
+        timeout: Optional[float] = None,
+        *,
+        selector: int = 0,
+        option_bytes: bytes = b"",
+        values: Sequence[int] = (0, 0, 0, 0),
+        flag_byte: int = 0,
     ) -> SecretBytes:
         """Manual card entry: the card keyed on the PIN pad. Returns the terminal's message
         whole (empty for an entry the terminal only acknowledges)."""
-        entry = _Entry(ManualEntryRequest, lines=lines, selector=selector,
-                       option_bytes=option_bytes, values=values, flag_byte=flag_byte)
+        entry = _Entry(
+            ManualEntryRequest,
+            lines=lines,
+            selector=selector,
+            option_bytes=option_bytes,
+            values=values,
+            flag_byte=flag_byte,
+        )
         entry.record.mode, entry.record.entryKind = mode, kind
         entry.record.upperBound, entry.record.lowerBound = upper, lower
-        entry.run("MSR_ManualInputCardData", lambda: lib.MSR_ManualInputCardData(entry.record), timeout)
+        entry.run(
+            "MSR_ManualInputCardData", lambda: lib.MSR_ManualInputCardData(entry.record), timeout
+        )
         return entry.secret(entry.length.value)
 
     def key(self) -> str:
@@ -806,8 +881,26 @@ class Terminal:
 
 
 __all__ = [
-    "Terminal", "Display", "ReaderSettings", "Capture", "SecureReading", "CardRead", "Prompt",
-    "NumericAnswer", "Point", "sdk_version", "return_code_text", "last_error", "set_timing",
-    "VENDOR_ID", "PRODUCT_ID", "PATH_PORT", "TIMING_STANDARD", "TIMING_PROMPT", "KEY_CANCEL",
-    "KEY_BACKSPACE", "KEY_ENTER", "PEN_UP",
+    "Terminal",
+    "Display",
+    "ReaderSettings",
+    "Capture",
+    "SecureReading",
+    "CardRead",
+    "Prompt",
+    "NumericAnswer",
+    "Point",
+    "sdk_version",
+    "return_code_text",
+    "last_error",
+    "set_timing",
+    "VENDOR_ID",
+    "PRODUCT_ID",
+    "PATH_PORT",
+    "TIMING_STANDARD",
+    "TIMING_PROMPT",
+    "KEY_CANCEL",
+    "KEY_BACKSPACE",
+    "KEY_ENTER",
+    "PEN_UP",
 ]
