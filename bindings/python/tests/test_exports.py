@@ -109,8 +109,9 @@ def test_record_layout_matches_the_header(record, field, value):
         (lambda: vantorel.Terminal.serial(101), 99),
         (lambda: vantorel.Terminal.serial("/dev/ttyS0", baud=1234), 99),
         (lambda: vantorel.set_timing(7), 99),
+        (lambda: vantorel.Terminal.hid(0x0ACD, 0x0001), 0),
     ],
-    ids=["no connection", "port 101", "baud 1234", "timing profile 7"],
+    ids=["no connection", "port 101", "baud 1234", "timing profile 7", "no such HID device"],
 )
 def test_a_failed_export_raises_its_code_and_the_reason(call, code):
     with pytest.raises(vantorel.VantorelError) as raised:

@@ -614,7 +614,8 @@ _Lines = Sequence[Union[Prompt, Text]]
 class Terminal:
     """The process's one connection to the terminal. Open it with Terminal.serial() or
     Terminal.hid(); close it with close() or a ``with`` block. A second open while one is
-    open fails (VantorelError with code 200)."""
+    open fails (VantorelError with code 200). ``Terminal()`` itself opens nothing: it is a
+    handle on whatever connection the process has (one opened through ``native.lib``)."""
 
     def __init__(self) -> None:
         self._open = True
