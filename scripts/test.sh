@@ -122,8 +122,8 @@ script_stage() {
   "$root/scripts/$script" 2>&1 | tee "$log"
   tally "$name" "$log" "${PIPESTATUS[0]}"
 }
-for extra in api-docs:api-docs.sh consumer-tests:consumer-tests.sh python:python-tests.sh \
-  dotnet:dotnet-tests.sh windows:windows-tests.sh \
+for extra in api-docs:api-docs.sh consumer-tests:consumer-tests.sh python-tests:python-tests.sh \
+  dotnet-tests:dotnet-tests.sh windows:windows-tests.sh \
   vm:vm-tests.sh browser:browser-tests.sh; do
   name=${extra%%:*} script=${extra#*:}
   [[ -x "$root/scripts/$script" ]] || continue
