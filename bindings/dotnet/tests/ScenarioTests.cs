@@ -225,7 +225,7 @@ static class ScenarioTests
         }
     }
 
-    static string Hex(byte[] bytes) => BitConverter.ToString(bytes).Replace("-", "");
+    internal static string Hex(byte[] bytes) => BitConverter.ToString(bytes).Replace("-", "");
 
     [Test]
     public static void PinPad()
