@@ -34,6 +34,7 @@ public sealed partial class Terminal : IDisposable
 
     readonly int id;
     bool open;
+    bool hid;  // the pad reports its events over HID only
     readonly object loopLock = new object();
     Exception handlerError;
 
@@ -71,7 +72,7 @@ public sealed partial class Terminal : IDisposable
     /// <summary>Opens the USB HID terminal with these ids.</summary>
     public static Terminal OpenHid(int vendorId = DefaultVendorId, int productId = DefaultProductId)
     {
-        var terminal = new Terminal();
+        var terminal = new Terminal { hid = true };
         terminal.Open(() => NativeMethods.Brixa_OpenHid(vendorId, productId), "Brixa_OpenHid");
         return terminal;
     }
@@ -232,7 +233,7 @@ public sealed partial class Terminal : IDisposable
             var copy = new int[count];
             Marshal.Copy(values, copy, 0, count);
             EventHandler<PointsEventArgs> handler = terminal.PointsReceived;
-            if (handler != null) handler(terminal, new PointsEventArgs(copy));
+            if (handler != null) handler(terminal, new PointsEventArgs(copy, terminal.hid));
         }
         catch (Exception e)
         {
@@ -268,15 +269,22 @@ public sealed partial class Terminal : IDisposable
 /// <summary>One delivery of the point handler.</summary>
 public sealed class PointsEventArgs : EventArgs
 {
-    internal PointsEventArgs(int[] values) { Values = values; }
+    readonly bool viaHid;
+
+    internal PointsEventArgs(int[] values, bool viaHid)
+    {
+        Values = values;
+        this.viaHid = viaHid;
+    }
 
     /// <summary>(x, y) pairs; (-1, -1) marks a pen-up. Over HID the pad's events come as a
     /// pair of their own: (122, region) for a touched region, (123, 1-3) for its keys.</summary>
     public int[] Values { get; }
 
-    /// <summary>Whether this is the pad's event pair rather than points (HID only).</summary>
-    public bool IsPadEvent => Values.Length == 2 && (Values[0] == 122 || Values[0] == 123) && Values[1] >= 0 &&
-                              Values[1] <= 254;
+    /// <summary>Whether this is the pad's event pair rather than a point (over HID only:
+    /// over serial a lone point may lie at x 122 or 123).</summary>
+    public bool IsPadEvent => viaHid && Values.Length == 2 && (Values[0] == 122 || Values[0] == 123) &&
+                              Values[1] >= 0 && Values[1] <= 254;
 }
 
 /// <summary>The PIN-pad keys secure reading reports.</summary>
