@@ -239,17 +239,17 @@ typedef struct PromptLine {
    * virtual terminal keeps them with the line it shows (its entry record and browser view)
    * and acts on none; all zeros is what the examples and tests send. */
   unsigned char attributes[13];
-  int x;                        /**< position, sent as 16 bits (low byte, then value / 256) */
-  int y;                        /**< position, sent as 16 bits */
-  const char* text;             /**< zero-terminated, may be empty, at most 234 bytes; not null */
+  int x;            /**< position, sent as 16 bits (low byte, then value / 256) */
+  int y;            /**< position, sent as 16 bits */
+  const char* text; /**< zero-terminated, may be empty, at most 234 bytes; not null */
 } PromptLine;
 
 /** Request of the PIN-pad entries (PIN_GetPINBlock(), PIN_GetNumericOrAmount(),
  * PIN_GetCardAccount(), PIN_GetEncryptedData()). Which fields count and their ranges are
  * given per export. */
 typedef struct PinEntryRequest {
-  unsigned char* result;    /**< output, not null; size per export (506 bytes is always enough) */
-  int* resultLength;        /**< output, not null; what it receives is given per export */
+  unsigned char* result; /**< output, not null; size per export (506 bytes is always enough) */
+  int* resultLength;     /**< output, not null; what it receives is given per export */
   /** PIN_GetPINBlock(): the character '0' or '1', sent as the header's first byte; ignored
    * elsewhere. Which PIN-block variant each selects is the terminal's; the virtual terminal
    * records it and answers both alike (see @ref pinblock). */
