@@ -231,14 +231,22 @@ struct numeric_answer {
 };
 
 /** PIN_GetNumericOrAmount()'s two entry modes. */
-enum class numeric_kind : std::uint8_t { numeric = 1, amount = 2 };
+enum class numeric_kind : std::uint8_t {
+  numeric = VANTOREL_ENTRY_NUMERIC,
+  amount = VANTOREL_ENTRY_AMOUNT
+};
 
 /** A key of the PIN pad or of secure reading's key events. */
-enum class key : std::uint8_t { none = 0, cancel = 1, backspace = 2, enter = 3 };
+enum class key : std::uint8_t {
+  none = 0,
+  cancel = VANTOREL_KEY_CANCEL,
+  backspace = VANTOREL_KEY_BACKSPACE,
+  enter = VANTOREL_KEY_ENTER
+};
 
 /** The options of a signature capture (Zelto_StartCapture()). */
 struct capture_options {
-  std::uint8_t format = 1;  ///< 0-5 (1, 2 and 4 deliver points)
+  std::uint8_t format = VANTOREL_POINT_FORMAT_ABSOLUTE;  ///< 0-5 (1, 2 and 4 deliver points)
   std::array<std::uint8_t, 7> bytes{};
 };
 
@@ -500,6 +508,7 @@ class secure_reading {
       code_ = code;
       reason_ = std::move(reason);
       ended_ = true;
+      wake_.notify_all();
     });
   }
   secure_reading(const secure_reading&) = delete;
@@ -510,7 +519,9 @@ class secure_reading {
   }
 
   /** Switches reading off (MSR_DisableSecureHead(); the loop ends whatever the terminal
-   * answers) and waits for it; throws when the switch-on had been refused. */
+   * answers; sent again while a switch-on is still on its way, and as a last resort the
+   * connection is closed) and waits for it; throws when the switch-on had been refused.
+   * Any thread but a handler's. */
   void stop() {
     end();
     release();
@@ -558,7 +569,7 @@ class secure_reading {
   static void VANTOREL_CALL deliver(const unsigned char* data, int count, int context) {
     const auto h = registry::find(context);  // called without the registry's lock held
     if (!h || count <= 0) return;
-    if (count == 2 && data[0] == 0x7B) {
+    if (count == 2 && data[0] == VANTOREL_KEY_EVENT) {
       if (h->on_key) h->on_key(static_cast<key>(data[1]));
       return;
     }
@@ -566,15 +577,25 @@ class secure_reading {
       h->on_card(std::span<const std::uint8_t>(data, static_cast<std::size_t>(count)));
   }
 
-  // A switch-on that already failed needs no switch-off.
+  // Switches reading off until the loop has ended: a switch-off that overtook a switch-on
+  // still on its way is sent again. A reading that will not end is ended by closing.
   void end() {
     if (!thread_.joinable()) return;
-    bool ended;
+    bool ended = false;
+    for (int attempt = 0; attempt < 5 && !ended; ++attempt) {
+      {
+        std::lock_guard lock(mutex_);
+        if (ended_) break;
+      }
+      MSR_DisableSecureHead();
+      std::unique_lock lock(mutex_);
+      ended = wake_.wait_for(lock, std::chrono::milliseconds(1500), [&] { return ended_; });
+    }
     {
       std::lock_guard lock(mutex_);
       ended = ended_;
     }
-    if (!ended) MSR_DisableSecureHead();
+    if (!ended) Brixa_Close();
     thread_.join();
   }
 
@@ -587,6 +608,7 @@ class secure_reading {
   int slot_;
   std::thread thread_;
   std::mutex mutex_;
+  std::condition_variable wake_;
   unsigned char code_ = VANTOREL_FAILURE;
   std::string reason_;
   bool ended_ = false;

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   request.promptLines[0].y = 40;
   request.promptLines[0].text = "Amount:";
 
-  code = PIN_GetNumericOrAmount(2, request, key); /* 2: amount, 1: numeric */
+  code = PIN_GetNumericOrAmount(VANTOREL_ENTRY_AMOUNT, request, key);
   memset(&key, 0, sizeof key);
   Brixa_Close();
   if (!ExampleCheck("PIN_GetNumericOrAmount", code)) return 1;

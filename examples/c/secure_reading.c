@@ -14,13 +14,16 @@ static atomic_int enter_key; /* the customer pressed Enter */
 
 static void VANTOREL_CALL OnCardData(const unsigned char* data, int count, int context) {
   (void)context;
-  if (count == 2 && data[0] == 0x7B) { /* a PIN-pad key: 1 Cancel, 2 Backspace, 3 Enter */
-    printf("key %s\n", data[1] == 1 ? "Cancel" : data[1] == 2 ? "Backspace" : "Enter");
-    if (data[1] == 3) enter_key = 1;
+  if (count == 2 && data[0] == VANTOREL_KEY_EVENT) { /* a PIN-pad key */
+    printf("key %s\n", data[1] == VANTOREL_KEY_CANCEL      ? "Cancel"
+                       : data[1] == VANTOREL_KEY_BACKSPACE ? "Backspace"
+                                                           : "Enter");
+    if (data[1] == VANTOREL_KEY_ENTER) enter_key = 1;
     return;
   }
-  /* A record from the encrypting head starts with STX (0x02); otherwise the tracks. */
-  printf("card data: %d bytes, %s\n", count, data[0] == 0x02 ? "encrypted record" : "track text");
+  /* A record from the encrypting head starts with STX; otherwise the tracks. */
+  printf("card data: %d bytes, %s\n", count,
+         data[0] == VANTOREL_RECORD_STX ? "encrypted record" : "track text");
   cards++;
 }
 

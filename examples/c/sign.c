@@ -27,7 +27,10 @@ static void VANTOREL_CALL OnPoints(const int* values, int count, void* context) 
   int i;
   /* Over USB the pad's events (a touched region, a pad key) come as one pair of their own:
    * (122, region) or (123, key). This example has no regions or keys to act on. */
-  if (count == 2 && (values[0] == 122 || values[0] == 123)) return;
+  if (count == 2 &&
+      (values[0] == VANTOREL_POINT_EVENT_REGION || values[0] == VANTOREL_POINT_EVENT_KEY)) {
+    return;
+  }
   mtx_lock(&s->lock);
   for (i = 0; i + 1 < count && s->count < MAX_POINTS; i += 2) {
     s->x[s->count] = values[i];
@@ -41,8 +44,8 @@ static void VANTOREL_CALL OnPoints(const int* values, int count, void* context) 
 static int capture_result;
 static int RunCapture(void* unused) {
   (void)unused;
-  /* Format 1: absolute points. The seven capture bytes are the pad's; zeros here. */
-  capture_result = Zelto_StartCapture(1, 0, 0, 0, 0, 0, 0, 0);
+  /* Absolute points. The seven capture bytes are the pad's; zeros here. */
+  capture_result = Zelto_StartCapture(VANTOREL_POINT_FORMAT_ABSOLUTE, 0, 0, 0, 0, 0, 0, 0);
   return 0;
 }
 

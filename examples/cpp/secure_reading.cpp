@@ -19,9 +19,10 @@ int main(int argc, char** argv) try {
   std::atomic<bool> enter{false};
   auto reading = terminal.start_secure_reading(
       [&](std::span<const std::uint8_t> data) {
-        // A record from the encrypting head starts with STX (0x02); otherwise the tracks.
+        // A record from the encrypting head starts with STX; otherwise the tracks.
         std::cout << "card data: " << data.size() << " bytes, "
-                  << (data[0] == 0x02 ? "encrypted record" : "track text") << std::endl;
+                  << (data[0] == VANTOREL_RECORD_STX ? "encrypted record" : "track text")
+                  << std::endl;
         ++cards;
       },
       [&](vantorel::key key) {

@@ -57,17 +57,17 @@ int main(int argc, char** argv) try {
   std::mutex mutex;
   std::vector<vantorel::point> points;
   auto last = std::chrono::steady_clock::now();
-  // Format 1: absolute points; the seven capture bytes are the pad's (zeros here).
-  vantorel::capture capture({.format = 1, .bytes = {}},
-                            [&](std::span<const vantorel::point> batch) {
-                              // Over USB the pad's events come as one pair of their own: (122,
-                              // region), (123, key).
-                              if (batch.size() == 1 && (batch[0].x == 122 || batch[0].x == 123))
-                                return;
-                              std::lock_guard lock(mutex);
-                              points.insert(points.end(), batch.begin(), batch.end());
-                              last = std::chrono::steady_clock::now();
-                            });
+  const auto on_points = [&](std::span<const vantorel::point> batch) {
+    // Over USB the pad's events come as one pair of their own: (122, region), (123, key).
+    const bool event = batch.size() == 1 && (batch[0].x == VANTOREL_POINT_EVENT_REGION ||
+                                             batch[0].x == VANTOREL_POINT_EVENT_KEY);
+    if (event) return;
+    std::lock_guard lock(mutex);
+    points.insert(points.end(), batch.begin(), batch.end());
+    last = std::chrono::steady_clock::now();
+  };
+  // Absolute points; the seven capture bytes are the pad's (zeros here).
+  vantorel::capture capture({.format = VANTOREL_POINT_FORMAT_ABSOLUTE, .bytes = {}}, on_points);
 
   // Up to 30 s for the first point, then until the pen has rested for 1.5 s.
   const auto start = std::chrono::steady_clock::now();
