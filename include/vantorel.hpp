@@ -29,6 +29,10 @@
 #ifndef VANTOREL_HPP
 #define VANTOREL_HPP
 
+#if __cplusplus < 202002L && !(defined(_MSVC_LANG) && _MSVC_LANG >= 202002L)
+#error "vantorel.hpp needs C++20 (vantorel.h alone compiles as C and as any C++)"
+#endif
+
 #include <algorithm>
 #include <array>
 #include <atomic>
