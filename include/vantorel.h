@@ -231,54 +231,113 @@ typedef void(VANTOREL_CALL* VantorelDataHandler)(const unsigned char* data, int 
  */
 
 /** One line of text for the terminal's display (PIN-pad entries, manual card entry). It
- * travels as 21 + n bytes for a text of n bytes. */
+ * travels as 21 + n bytes for a text of n bytes: 21 + n, 00, the 13 attribute bytes, x and
+ * y (16 bits each, low byte first), n, 00, then the text. */
 typedef struct PromptLine {
-  unsigned char attributes[13]; /**< passed to the terminal unchanged */
-  int x;                        /**< position, sent as 16 bits (low byte, then value / 256) */
-  int y;                        /**< position, sent as 16 bits */
-  const char* text;             /**< zero-terminated, may be empty, at most 234 bytes; not null */
+  /** Sent unchanged as bytes 2-14 of the line. Their meaning (font, colour, alignment or
+   * whatever the firmware reads there) is the terminal's: this library defines none. The
+   * virtual terminal keeps them with the line it shows (its entry record and browser view)
+   * and acts on none; all zeros is what the examples and tests send. */
+  unsigned char attributes[13];
+  int x;            /**< position, sent as 16 bits (low byte, then value / 256) */
+  int y;            /**< position, sent as 16 bits */
+  const char* text; /**< zero-terminated, may be empty, at most 234 bytes; not null */
 } PromptLine;
 
 /** Request of the PIN-pad entries (PIN_GetPINBlock(), PIN_GetNumericOrAmount(),
  * PIN_GetCardAccount(), PIN_GetEncryptedData()). Which fields count and their ranges are
  * given per export. */
 typedef struct PinEntryRequest {
-  unsigned char* result;    /**< output, not null; size per export (506 bytes is always enough) */
-  int* resultLength;        /**< output, not null; what it receives is given per export */
-  unsigned char mode;       /**< PIN_GetPINBlock(): the character '0' or '1'; ignored elsewhere */
+  unsigned char* result; /**< output, not null; size per export (506 bytes is always enough) */
+  int* resultLength;     /**< output, not null; what it receives is given per export */
+  /** PIN_GetPINBlock(): the character '0' or '1', sent as the header's first byte; ignored
+   * elsewhere. Which PIN-block variant each selects is the terminal's; the virtual terminal
+   * records it and answers both alike (see @ref pinblock). */
+  unsigned char mode;
   unsigned char upperBound; /**< upper bound of the entry; range per export; not below lowerBound */
   unsigned char lowerBound; /**< lower bound of the entry; range per export */
   /** PIN_GetPINBlock(): "" or exactly 16 digits '0'-'9', not null; ignored elsewhere */
   const char* accountNumber;
-  unsigned char selector;        /**< 0-3 (a number, not a character) */
-  unsigned char optionBytes[16]; /**< passed to the terminal unchanged */
+  /** 0-3 (a number, not a character), checked by the library and sent as the entry
+   * fields' first byte. What each value selects is the terminal's; the virtual terminal
+   * records it and acts on none. */
+  unsigned char selector;
+  /** Sent unchanged after the selector. Their meaning is the terminal's; the virtual
+   * terminal records them and acts on none. */
+  unsigned char optionBytes[16];
   /** @name The four values, each sent as 16 bits (low byte, then value / 256)
    * @{ */
-  /** the four values, each sent as 16 bits (low byte, then value / 256) */
+  /** the four values, each sent as 16 bits (low byte, then value / 256), after the option
+   * bytes; values outside 0-65535 lose their upper bits. Their meaning (time-outs,
+   * positions, ...) is the terminal's; the virtual terminal records them and acts on none. */
   int value1, value2, value3, value4;
   /** @} */
-  unsigned char flagByte;     /**< passed to the terminal unchanged */
+  /** Sent unchanged after the four values. Its meaning is the terminal's; the virtual
+   * terminal records it and acts on none. */
+  unsigned char flagByte;
   int promptLineCount;        /**< only the low byte counts: 0-10 lines of promptLines are sent */
   PromptLine promptLines[10]; /**< the lines to show; the first promptLineCount are used */
 } PinEntryRequest;
+
+/**
+ * @defgroup pinblock What the entries return
+ * @brief The answers' layouts: what the library does with them, and what the virtual
+ * terminal sends. A real terminal's formats and keys are its own and its documentation's.
+ *
+ * - PIN_GetPINBlock(): `result` holds the data bytes of the terminal's answer as they came,
+ *   then a zero. The virtual terminal sends 16 hexadecimal characters ('0'-'9', 'A'-'F'):
+ *   an 8-byte block in the ISO 9564 format 0 (0, the PIN's length, the digits, 'F'
+ *   padding, XORed with 0000 and the twelve account digits before the check digit) under
+ *   triple DES with its PIN key. With an empty accountNumber the account field is zero.
+ * - PIN_GetNumericOrAmount(): the answer's first data byte goes to `resultLength` (the
+ *   virtual terminal: the number of digits), then the digits as characters, padded with
+ *   'F' to upperBound; `result` receives them up to the first 'F'.
+ * - PIN_GetCardAccount(), PIN_GetEncryptedData(): the answer's first two data bytes (the
+ *   virtual terminal: 00 and the count) are dropped. The virtual terminal's card account is
+ *   the digits as characters; its encrypted entry is the digits, padded with 'F' to whole
+ *   8-byte blocks, under triple DES with its PIN key.
+ * - MSR_ManualInputCardData(): the whole answer message, frame bytes included (STX,
+ *   length, ACK, data, check bytes, ETX); the virtual terminal's data are the keyed card
+ *   text, e.g. "4000123412341234=2512".
+ * - Secure reading (VantorelDataHandler): an encrypted record is delivered as the head sent
+ *   it, a frame starting with VANTOREL_RECORD_STX (STX, two length bytes, the record,
+ *   check bytes, ETX); what the record holds (its key serial number, masked and
+ *   encrypted tracks) is the reader's. Plain track text starts with a sentinel ('%', ';').
+ * @{
+ */
+/** First byte of an encrypted record delivered by secure reading. */
+#define VANTOREL_RECORD_STX 0x02
+/** First byte of a key event delivered by secure reading: {0x7B, key}. */
+#define VANTOREL_KEY_EVENT 0x7B
+#define VANTOREL_KEY_CANCEL 1    /**< key event: Cancel */
+#define VANTOREL_KEY_BACKSPACE 2 /**< key event: Backspace */
+#define VANTOREL_KEY_ENTER 3     /**< key event: Enter */
+/** PIN_GetNumericOrAmount()'s entryMode for a numeric entry (sub-command 22). */
+#define VANTOREL_ENTRY_NUMERIC 1
+/** PIN_GetNumericOrAmount()'s entryMode for an amount entry (sub-command 23). */
+#define VANTOREL_ENTRY_AMOUNT 2
+/** @} */
 
 /** Request of MSR_ManualInputCardData(). */
 typedef struct ManualEntryRequest {
   unsigned char* result; /**< output, not null, at least 512 bytes */
   /** output, not null: bytes written to result (0 for an acknowledged entry) */
   int* resultLength;
-  unsigned char mode;            /**< 0 or 1 (numbers, not characters) */
-  unsigned char entryKind;       /**< 1, 2 or 3 */
+  /** 0 or 1 (numbers, not characters). With 1, or with entryKind 3, the entry returns the
+   * keyed data; otherwise the terminal's acknowledgement ends it. The virtual terminal
+   * answers accordingly; what else the terminal does with it is its own. */
+  unsigned char mode;
+  unsigned char entryKind;       /**< 1, 2 or 3 (see mode); what each keys is the terminal's */
   unsigned char upperBound;      /**< not below lowerBound; otherwise passed unchanged */
   unsigned char lowerBound;      /**< passed unchanged */
-  unsigned char selector;        /**< 0-3 */
-  unsigned char optionBytes[16]; /**< passed to the terminal unchanged */
+  unsigned char selector;        /**< 0-3; as PinEntryRequest::selector */
+  unsigned char optionBytes[16]; /**< as PinEntryRequest::optionBytes */
   /** @name The four values, each sent as 16 bits (low byte, then value / 256)
    * @{ */
   /** the four values, each sent as 16 bits (low byte, then value / 256) */
   int value1, value2, value3, value4;
   /** @} */
-  unsigned char flagByte;     /**< passed to the terminal unchanged */
+  unsigned char flagByte;     /**< as PinEntryRequest::flagByte */
   int promptLineCount;        /**< only the low byte counts: 0-10 lines of promptLines are sent */
   PromptLine promptLines[10]; /**< the lines to show; the first promptLineCount are used */
 } ManualEntryRequest;
@@ -811,6 +870,16 @@ VANTOREL_API unsigned char VANTOREL_CALL Zelto_RetrieveStorePicture(unsigned cha
  */
 VANTOREL_API unsigned char VANTOREL_CALL Zelto_AddPointHandle(VantorelPointHandler handler,
                                                               void* context) VANTOREL_NOEXCEPT;
+/** Point format 1: absolute points (pen packets 9C/8C). */
+#define VANTOREL_POINT_FORMAT_ABSOLUTE 1
+/** Point format 2: relative moves (pen packets 90/80). */
+#define VANTOREL_POINT_FORMAT_RELATIVE 2
+/** Point format 4: absolute points (pen packets 90/80). */
+#define VANTOREL_POINT_FORMAT_ABSOLUTE_4 4
+/** First value of a point-handler pair that reports a touched region: (122, region). */
+#define VANTOREL_POINT_EVENT_REGION 122
+/** First value of a point-handler pair that reports a pad key: (123, 1-3). */
+#define VANTOREL_POINT_EVENT_KEY 123
 /**
  * Starts a capture (sends 7A 46 10, format, the seven bytes; without the 100 ms wait) and,
  * once the pad acknowledges, blocks the calling thread, delivering points to the point
@@ -822,7 +891,13 @@ VANTOREL_API unsigned char VANTOREL_CALL Zelto_AddPointHandle(VantorelPointHandl
  * HID events still do). A run containing a packet the format does not define is dropped
  * whole.
  *
- * @param format       0-5 (checked before the busy flags).
+ * The seven capture bytes follow the format unchanged. What they set (sampling, pen or
+ * region behaviour) is the pad's; the virtual pad keeps them and acts on none, and the
+ * examples send zeros.
+ *
+ * @param format       0-5 (checked before the busy flags): VANTOREL_POINT_FORMAT_ABSOLUTE,
+ *                     VANTOREL_POINT_FORMAT_RELATIVE, VANTOREL_POINT_FORMAT_ABSOLUTE_4 or a
+ *                     format whose packets are not decoded.
  * @param captureByte1 sent unchanged; its meaning is the pad's.
  * @param captureByte2 sent unchanged.
  * @param captureByte3 sent unchanged.

@@ -36,7 +36,7 @@ prefix=$work/prefix
 if cmake --install "$lib" --prefix "$prefix" >"$work/install.log" 2>&1; then
   missing=()
   libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$lib/CMakeCache.txt")
-  for f in include/vantorel.h "$libdir/libvantorel.so" "$libdir/libvantorel.so.1" \
+  for f in include/vantorel.h include/vantorel.hpp "$libdir/libvantorel.so" "$libdir/libvantorel.so.1" \
     "$libdir/cmake/Vantorel/VantorelConfig.cmake" "$libdir/cmake/Vantorel/VantorelConfigVersion.cmake" \
     "$libdir/cmake/Vantorel/VantorelTargets.cmake" "$libdir/pkgconfig/vantorel.pc" \
     lib/udev/rules.d/70-vantorel.rules; do
@@ -94,6 +94,32 @@ consumer() {
 consumer find_package -DCMAKE_PREFIX_PATH="$prefix"
 consumer pkg_config
 consumer add_subdirectory -DVANTOREL_SOURCE_DIR="$root"
+
+# The examples as installed: built against the prefix, each run against the virtual
+# terminal with its script playing the customer; one row per example and language.
+examples=$prefix/share/doc/vantorel/examples
+if cmake -S "$examples" -B "$work/build/examples" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_C_FLAGS="-Wall -Wextra -Wpedantic -Werror" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Wpedantic -Werror" \
+  >"$work/examples.build.log" 2>&1 &&
+  cmake --build "$work/build/examples" -j"$jobs" >>"$work/examples.build.log" 2>&1; then
+  ok "examples: build"
+  for language in c cpp; do
+    for example in sign secure_reading pin_block numeric_rsa manual_entry reader_settings; do
+      log=$work/example-$language-$example.log
+      if LD_LIBRARY_PATH="$prefix/$libdir" "$examples/run-example.sh" "$vterm" \
+        "$work/build/examples/${language}_$example" "$example" "$work/run-$language-$example" \
+        >"$log" 2>&1; then
+        ok "example $language/$example"
+      else
+        not_ok "example $language/$example" "$log"
+        tail -n 5 "$log"
+      fi
+    done
+  done
+else
+  not_ok "examples: build" "$work/examples.build.log"
+  tail -n 15 "$work/examples.build.log"
+fi
 
 # The package's version file turns away an application that needs another major version.
 if cmake -S "$work/src/find_package" -B "$work/build/find_package_v2" -G Ninja \
