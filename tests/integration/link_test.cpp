@@ -279,7 +279,7 @@ TEST(LinkTiming, MinimumGapSpacesCommands) {
   for (const int profile : {VANTOREL_TIMING_STANDARD, VANTOREL_TIMING_PROMPT}) {
     Session session(Transport::kSerial);
     ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
-    ASSERT_EQ(Brixa_SetTiming(profile, 700), VANTOREL_SUCCESS);
+    ASSERT_EQ(Brixa_SetTiming(profile, 300), VANTOREL_SUCCESS);
     char buffer[512];
     int length = 0;
     ASSERT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS);
@@ -289,8 +289,8 @@ TEST(LinkTiming, MinimumGapSpacesCommands) {
     ASSERT_EQ(frames.size(), 2u);
     const long gap = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(frames[1].at - firstEnded).count());
-    EXPECT_GE(gap, 700 - 20) << "profile " << profile;
-    EXPECT_LE(gap, 700 + 300) << "profile " << profile;
+    EXPECT_GE(gap, 300 - 20) << "profile " << profile;
+    EXPECT_LE(gap, 300 + 300) << "profile " << profile;
   }
 }
 
