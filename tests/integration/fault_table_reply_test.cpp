@@ -233,11 +233,11 @@ TEST_P(FaultStatus, RefusalsMapToTheirCodesAndWriteNothing) {
     Output out;
     auto start = Clock::now();
     EXPECT_EQ(Brixa_GetVersion(out.buffer.data(), &out.length), row.rc) << what;
-    ExpectTime(ElapsedMs(start), Expected(session, kPrompt), what);
+    ExpectTime(ElapsedMs(start), Expected(session, kAnswered), what);
     EXPECT_TRUE(out.Untouched()) << what;
     start = Clock::now();
     EXPECT_EQ(Brixa_ControlAudio(1), row.rc) << what << ", setter";
-    ExpectTime(ElapsedMs(start), Expected(session, kPrompt), what + ", setter");
+    ExpectTime(ElapsedMs(start), Expected(session, kAnswered), what + ", setter");
   }
   ExpectOwnSerialNumber("after the refusals");
 }
@@ -382,16 +382,17 @@ TEST_P(FaultOversize, AReplyThatDoesNotFitFailsWholeOnBothTransports) {
   }
   // A serial reply ends with a silent read call only when it fits: one that does not ends
   // once all of it has come. Over HID its last report ends it either way.
-  ExpectTime(elapsed,
-             Expected(session, row.fits ? kPrompt : Span{kCommandWait + kSerialWait, kCommandWait}),
-             row.name);
+  ExpectTime(
+      elapsed,
+      Expected(session, row.fits ? kAnswered : Span{kCommandWait + kSerialWait, kCommandWait}),
+      row.name);
   EXPECT_EQ(session.terminal().Commands().size(), 1u) << "one command, nothing retried";
 
   // Right after: nothing of the reply is left to become this command's answer, and nothing
   // is owed that it would wait for.
   const auto next = Clock::now();
   ExpectOwnSerialNumber(row.name);
-  ExpectTime(ElapsedMs(next), Expected(session, kPrompt), std::string(row.name) + ", next");
+  ExpectTime(ElapsedMs(next), Expected(session, kAnswered), std::string(row.name) + ", next");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -458,7 +459,7 @@ TEST_P(FaultRestart, TheRestartsAnswerBelongsToNobody) {
   // out the rest of the owed-reply window first.
   start = Clock::now();
   ExpectOwnSerialNumber(row.name);
-  EXPECT_LE(ElapsedMs(start), Expected(session, kPrompt) + kOwedReplyWindow + kLate);
+  EXPECT_LE(ElapsedMs(start), Expected(session, kAnswered) + kOwedReplyWindow + kLate);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -79,7 +79,7 @@ inline constexpr Span kSilent{kCommandWait + kSerialWait + kSerialSilence,
                               kCommandWait + kHidReportWait, kPromptFirstByte, kHidReportWait};
 // A reply that is there when the read starts: the serial read still ends with a silent
 // read call; over HID the last report ends it at once.
-inline constexpr Span kPrompt{kCommandWait + kSerialWait + kSerialSilence, kCommandWait, 0, 0};
+inline constexpr Span kAnswered{kCommandWait + kSerialWait + kSerialSilence, kCommandWait, 0, 0};
 // A long-running export's start skips the busy flag's wait.
 inline constexpr Span kSilentStart{kSerialWait + kSerialSilence, kHidReportWait, kPromptFirstByte,
                                    kHidReportWait};
