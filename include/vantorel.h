@@ -437,7 +437,21 @@ VANTOREL_API unsigned char VANTOREL_CALL Brixa_MapPort(int port,
 /**
  * Chooses the pacing of commands (export 91 of the Windows DLL); takes effect at the next
  * command. The bytes on the wire are the same in both profiles; only the time between them
- * changes. The environment variable VANTOREL_TIMING sets the same at load.
+ * changes.
+ *
+ * Standard (the default) keeps the waits described at the top of this header. Prompt sends
+ * at once (no wait before the write: the library's lock already orders a command after a
+ * polling loop's read) and reads at once (no wait after the write); a serial read ends as
+ * soon as a complete reply frame (length, both check bytes, ETX) has arrived, and otherwise
+ * at the same time-outs as the standard profile: the first byte is awaited 500 ms after the
+ * write, so a silent or slow terminal fails, and a late reply is dropped, as it would be under
+ * standard timing. Over HID the device's handle is kept while it works instead of
+ * searching for the device before every command; a failed write or read searches again.
+ *
+ * The environment variable VANTOREL_TIMING, read when the library is loaded, sets the same
+ * without a rebuild: "standard" or "prompt", optionally followed by ":" and the minimum gap
+ * in milliseconds ("prompt:20"). An unknown value keeps the standard timing and says so in
+ * the trace.
  *
  * @param profile         VANTOREL_TIMING_STANDARD or VANTOREL_TIMING_PROMPT.
  * @param minimumGapMs    least time between the end of one command and the next write,

@@ -245,6 +245,11 @@ void Console::AddTerminalCommands() {
                              static_cast<std::size_t>(Number(a, 1)));
         return std::string();
       });
+  Add("delay", "delay <ms>", "take ms milliseconds to carry out every command (0: at once)",
+      [this](const auto& a) {
+        terminal_.SetProcessingDelay(static_cast<int>(Number(a, 0)));
+        return std::string();
+      });
   Add("normal", "normal", "stop misbehaving", [this](const auto&) {
     terminal_.BehaveNormally();
     return std::string();

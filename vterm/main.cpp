@@ -39,6 +39,7 @@ struct Options {
   bool uhid = false;
   std::string script;
   std::string web;
+  int delayMs = 0;
 };
 
 void AddOptions(CLI::App& app, Options& o) {
@@ -47,6 +48,9 @@ void AddOptions(CLI::App& app, Options& o) {
       ->check([](const std::string& s) {
         return s.size() == 8 ? std::string() : std::string("must be 8 characters");
       });
+  app.add_option("--delay", o.delayMs,
+                 "Take this many milliseconds to carry out every command (a slow terminal)")
+      ->check(CLI::Range(0, 60000));
   app.add_flag("--no-stdin", o.noStdin, "Ignore standard input; run until SIGINT/SIGTERM");
   app.add_flag("--uhid", o.uhid,
                "Be a USB HID device of this machine (through /dev/uhid) instead of a "
@@ -102,6 +106,7 @@ int Run(const Options& o) {
   vterm::Terminal terminal;
   vterm::InstallAllModules(terminal);
   if (!o.serial.empty()) terminal.Device().SetSerialNumber(o.serial);
+  terminal.SetProcessingDelay(o.delayMs);
   // A script that is only comments still needs something to wait for.
   if (script.empty() && !o.script.empty()) script.push_back("# empty");
 

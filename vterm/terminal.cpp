@@ -247,7 +247,7 @@ void Terminal::TakeFrameLocked(std::size_t consumed, bool longLayout, FrameError
 }
 
 void Terminal::DispatchLocked(const ReceivedFrame& frame) {
-  const auto now = Clock::now();
+  const auto now = Clock::now() + milliseconds(processingDelayMs_);
   if (!frame.valid()) {
     EmitLocked(NakFrame(kStatusBadFrame), Origin::kReply, frame.seq, now);
     return;
@@ -287,7 +287,7 @@ void Terminal::DispatchLocked(const ReceivedFrame& frame) {
   }
 
   Bytes wire = response.Wire();
-  Clock::time_point due = Clock::now();
+  Clock::time_point due = Clock::now() + milliseconds(processingDelayMs_);
   switch (fault) {
     case Fault::kLate:
       due += milliseconds(m.delayMs);
@@ -491,6 +491,16 @@ void Terminal::SplitNext(int count, std::size_t splitAt, int gapMs, int delayMs)
 }
 void Terminal::BehaveNormally() {
   Misbehave({});
+}
+
+void Terminal::SetProcessingDelay(int ms) {
+  auto lock = Lock();
+  processingDelayMs_ = std::max(ms, 0);
+}
+
+int Terminal::ProcessingDelay() const {
+  auto lock = Lock();
+  return processingDelayMs_;
 }
 
 int Terminal::MisbehaviourLeft() const {

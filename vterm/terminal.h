@@ -151,8 +151,9 @@ struct SentMessage {
 //             has ACK at offset 3 and never carries a status the host knows at offset 4, so
 //             a host reads it as a failure without a status.
 //  kSplit   - carried out; the reply leaves in two pieces: the first `splitAt` bytes
-//             `delayMs` after the command arrived, the rest `delayMs` + `gapMs` after it. Over HID the first piece's reports all
-//             carry the continuation bit, so the host joins both into one reply.
+//             `delayMs` after the command arrived, the rest `delayMs` + `gapMs` after it. Over HID
+//             the first piece's reports all carry the continuation bit, so the host joins both into
+//             one reply.
 // `skip` matching commands pass normally first; with `only` set, just that command matches.
 enum class Fault { kNone, kRefuse, kSilent, kLate, kShort, kGarbage, kSplit };
 
@@ -267,6 +268,10 @@ class Terminal {
   void BehaveNormally();
   // Commands still to be affected by the misbehaviour in force.
   int MisbehaviourLeft() const;
+  // How long every command takes to carry out before its reply leaves (0: none), until
+  // changed; a misbehaviour's own delay comes on top. A slow terminal.
+  void SetProcessingDelay(int ms);
+  int ProcessingDelay() const;
 
   // Unsolicited messages: each leaves as one unit, in order with the replies.
   void Push(Bytes message);
@@ -336,6 +341,7 @@ class Terminal {
   std::size_t garbage_ = 0;
 
   Misbehaviour misbehaviour_;
+  int processingDelayMs_ = 0;
   std::mt19937 rng_{0x5EEDu};
 
   std::vector<Pending> out_;  // in order; due times never decrease

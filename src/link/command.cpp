@@ -31,6 +31,7 @@ void DropRestOfReply(const ReadOverflow& overflow) noexcept {
 int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* reply,
              std::size_t replyCapacity, const ExchangeOptions& options) noexcept {
   if (reply != nullptr) std::fill_n(reply, replyCapacity, std::uint8_t{0});
+  const ExchangeEndMark endMark;
   if (trace::On()) [[unlikely]]
     trace::FrameSent(frame, frameLength);
   LinkState& state = State();
@@ -42,18 +43,23 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
   bool overflowed = false;
   if (state.linkIsHid.load() != 0) {
     HidDevice& device = TheHidDevice();
-    if (device.Open(state.hidVendorId.load(), state.hidProductId.load()) == 0) return 0;
+    if (device.Open(state.hidVendorId.load(), state.hidProductId.load(), PromptTiming()) == 0)
+      return 0;
     SettleInput(options.forLoop);
+    KeepMinimumGap();
     if (device.WriteFrame(frame, frameLength) == 0 || reply == nullptr) return 0;
     how.limit = replyCapacity;
     received = ReadHidReply(reply, how, options.wholeReply ? &overflowed : nullptr);
   } else {
     SerialPort& port = TheSerialPort();
     SettleInput(options.forLoop);
+    KeepMinimumGap();
     port.Write(frame, frameLength);
     if (reply == nullptr) return 0;
-    Pause(options.serialWait);
+    PauseAfterWrite(options.serialWait);
     how.limit = std::min(options.serialLimit, replyCapacity);
+    how.endAtFrame = PromptTiming();
+    how.firstByteGrace = FirstByteGrace(options.serialWait);
     ReadOverflow overflow;
     received = ReadSerialReply(reply, how, options.wholeReply ? &overflow : nullptr);
     if (overflow.happened) {
@@ -101,7 +107,7 @@ std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& opti
   if (outgoing.command != nullptr && !outgoing.command->Fits()) return VANTOREL_INVALID_ARGUMENT;
   LinkGuard guard;
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  Pause(options.wait);
+  PauseBeforeWrite(options.wait);
   if (options.proceed != nullptr && !options.proceed(options.proceedContext))
     return VANTOREL_SUCCESS;
   std::array<std::uint8_t, kReplySize> ownArea;
@@ -135,7 +141,7 @@ std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid) noex
   if (!command.Fits()) return VANTOREL_INVALID_ARGUMENT;
   LinkGuard guard;
   if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  Pause(kCommandWait);
+  PauseBeforeWrite(kCommandWait);
   if (exchangeOverHid && State().linkIsHid.load() != 0) {
     // The terminal's answer, if any, is read and ignored: left on the line it would reach
     // whichever loop reads next.

@@ -23,9 +23,18 @@ HidBackend& HidDevice::Backend() noexcept {
   return backend_ != nullptr ? *backend_ : SystemHidBackend();
 }
 
-int HidDevice::Open(int vendorId, int productId) noexcept {
+int HidDevice::Open(int vendorId, int productId, bool trustHandle) noexcept {
+  trusted_ =
+      trustHandle && open_ && !handleFailed_ && vendorId == vendorId_ && productId == productId_;
   vendorId_ = vendorId;
   productId_ = productId;
+  if (trusted_) {
+    // What waits on the handle is sorted before the write, as after a fresh open: a stale
+    // rest of a reply must not be read as the next command's.
+    KeepPendingReports();
+    return 1;
+  }
+  handleFailed_ = false;
   // The device searched again is the one already open: its handle stays, and with it every
   // report waiting on it.
   if (open_ && Backend().Reuse(vendorId, productId)) return 1;
@@ -37,6 +46,20 @@ int HidDevice::Open(int vendorId, int productId) noexcept {
 
 int HidDevice::WriteFrame(const std::uint8_t* bytes, std::size_t length) noexcept {
   if (!open_ || bytes == nullptr || length == 0) return 0;
+  std::size_t written = WriteReports(bytes, length);
+  if (written == length) return 1;
+  handleFailed_ = true;
+  if (!trusted_ || written != 0) return 0;
+  // A handle used without a search failed on the frame's first report, so nothing reached the
+  // device: it may have been unplugged and plugged back in. Search and write again once.
+  if (Open(vendorId_, productId_) == 0) return 0;
+  written = WriteReports(bytes, length);
+  if (written == length) return 1;
+  handleFailed_ = true;
+  return 0;
+}
+
+std::size_t HidDevice::WriteReports(const std::uint8_t* bytes, std::size_t length) noexcept {
   HidBackend& backend = Backend();
   const std::size_t reportLength = std::min(backend.OutputReportLength(), kMaxReport);
   if (reportLength < 2 + kReportData) return 0;
@@ -51,10 +74,10 @@ int HidDevice::WriteFrame(const std::uint8_t* bytes, std::size_t length) noexcep
     report[1] = left > kReportData ? static_cast<std::uint8_t>(0x80 | kReportData)
                                    : static_cast<std::uint8_t>(take);
     std::memcpy(report.data() + 2, bytes + offset, take);
-    if (!backend.WriteReport(report.data(), reportLength)) return 0;
+    if (!backend.WriteReport(report.data(), reportLength)) return offset;
     offset += take;
   }
-  return 1;
+  return offset;
 }
 
 void HidDevice::KeepPendingReports() noexcept {
@@ -87,7 +110,10 @@ int HidDevice::ReadReport(std::uint8_t* chunk, Millis timeout, bool kept) noexce
   std::array<std::uint8_t, kMaxReport> report{};
   const crypto::ScopedWipe wipe(report.data(), report.size());
   const int got = backend.ReadReport(report.data(), report.size(), ToMs(timeout));
-  if (got < 0) return 0;
+  if (got < 0) {
+    handleFailed_ = true;
+    return 0;
+  }
   if (got >= 2 && report[1] != 0) {
     // Everything after the report id: the count byte and up to 63 data bytes.
     std::memset(chunk, 0, kChunkSize);

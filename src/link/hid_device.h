@@ -26,7 +26,10 @@ class HidDevice {
   // unsolicited message (a card swipe, an entry's answer) that arrived while a command waited
   // would otherwise be lost with the old one. Whether they are kept for a polling read or
   // dropped is the command layer's call (FilterKept).
-  int Open(int vendorId, int productId) noexcept;
+  // With `trustHandle` (the prompt profile) a handle that has not failed since it was opened
+  // is used without searching at all; a write that then fails searches again and writes once
+  // more (nothing reached the device), a failed read makes the next Open search.
+  int Open(int vendorId, int productId, bool trustHandle = false) noexcept;
   // Writes the frame as output reports; 1 when all were written.
   int WriteFrame(const std::uint8_t* bytes, std::size_t length) noexcept;
   // Reads one input report: `chunk` (64 bytes) receives the count byte and the data, or a
@@ -65,6 +68,8 @@ class HidDevice {
   void CloseHandle() noexcept;
   // Moves the reports waiting on the open handle into keptChunks_.
   void KeepPendingReports() noexcept;
+  // The frame bytes whose reports were written (length: all).
+  std::size_t WriteReports(const std::uint8_t* bytes, std::size_t length) noexcept;
 
   // Room for a streaming pen's reports while commands keep a loop off the link.
   static constexpr std::size_t kKeptReports = 256;
@@ -74,6 +79,8 @@ class HidDevice {
 
   HidBackend* backend_ = nullptr;
   bool open_ = false;
+  bool handleFailed_ = false;  // a write or read on the open handle failed
+  bool trusted_ = false;       // the last Open used the handle without a search
   int vendorId_ = 0;
   int productId_ = 0;
 };

@@ -304,7 +304,8 @@ int ReadSerialReply(std::uint8_t* reply, const ReplyRead& how, ReadOverflow* ove
   SerialPort& port = TheSerialPort();
   const std::size_t limit = how.limit;
   std::array<std::uint8_t, kReadChunkSize> chunk;
-  int got = port.ReadRaw(chunk.data(), chunk.size());
+  const ReadEnd later{how.endAtFrame, Millis{0}};
+  int got = port.ReadRaw(chunk.data(), chunk.size(), {how.endAtFrame, how.firstByteGrace});
   if (got < 0) return -1;
   // A lone ACK or status byte is a complete answer.
   if (got == 1 && chunk[0] != kEtx && limit >= 1) {
@@ -358,8 +359,9 @@ int ReadSerialReply(std::uint8_t* reply, const ReplyRead& how, ReadOverflow* ove
       used += take;
     }
     complete = FindFrame(reply, count, frame, how.longToo);
+    if (complete && how.endAtFrame) return endWith(nullptr, 0);
     if (foreign > kForeignLimit) break;  // the reply is lost among others' bytes
-    got = port.ReadRaw(chunk.data(), chunk.size());
+    got = port.ReadRaw(chunk.data(), chunk.size(), later);
     if (got < 0) {
       crypto::SecureWipe(chunk.data(), chunk.size());
       return -1;

@@ -59,14 +59,18 @@ struct ReplyRead {
   bool longToo = false;   // the reply may come as a long frame
   bool startsLoop = false;
   Millis hidTimeout{};
+  // Serial, prompt profile: the read ends once the reply frame is complete, and its first
+  // call waits this much longer for a first byte (ReadEnd).
+  bool endAtFrame = false;
+  Millis firstByteGrace{0};
 };
 
 // A command's serial read: chunks until the line falls silent, or until the reply frame is
 // complete and the line goes on with bytes that are not part of it (pen packets, card data:
-// handed on). Bytes that cannot begin the reply are handed on when the room runs out, so the
-// room is the reply's alone. A reply that begins the read with a length larger than the room
-// ends the read as before and is described in `overflow`. The count stored, -1 on a failed
-// read.
+// handed on; with `endAtFrame` as soon as the frame is complete). Bytes that cannot begin the reply
+// are handed on when the room runs out, so the room is the reply's alone. A reply that begins the
+// read with a length larger than the room ends the read as before and is described in `overflow`.
+// The count stored, -1 on a failed read.
 int ReadSerialReply(std::uint8_t* reply, const ReplyRead& how, ReadOverflow* overflow) noexcept;
 
 // A command's HID read: joined reports; while a loop listens, a message that begins no frame

@@ -248,11 +248,11 @@ int SerialPort::Read(std::uint8_t* buffer, std::size_t maxLength, ReadOverflow* 
   }
 }
 
-int SerialPort::ReadRaw(std::uint8_t* buffer, std::size_t count) noexcept {
+int SerialPort::ReadRaw(std::uint8_t* buffer, std::size_t count, const ReadEnd& end) noexcept {
   std::lock_guard lock(mutex_);
   if (isOpen_.load() == 0 || (buffer == nullptr && count != 0)) return -1;
   if (count == 0) return 0;
-  return ReadOnce(buffer, std::min<std::size_t>(count, INT_MAX));
+  return ReadOnce(buffer, std::min<std::size_t>(count, INT_MAX), end);
 }
 
 int SerialPort::ReadWaiting(std::uint8_t* buffer, std::size_t count) noexcept {

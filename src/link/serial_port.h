@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "link/timing.h"
+
 namespace vantorel::link {
 
 // The open string split into device name and line settings after the clean-up: blanks and
@@ -45,6 +47,14 @@ struct ReadOverflow {
   std::size_t headLength = 0;
 };
 
+// How one read call may end other than by the line's time-outs (the prompt profile): at a
+// byte that may end a frame, the caller then judging whether it did; and a first byte
+// awaited this much longer than the total time-out.
+struct ReadEnd {
+  bool atEtx = false;
+  Millis firstByteGrace{0};
+};
+
 class SerialPort {
  public:
   // Opens the port named in the open string; 1 on success, 0 on any failure (also when
@@ -56,8 +66,9 @@ class SerialPort {
   // -1 when a read call failed. A chunk that would pass maxLength is dropped and ends the
   // read; `overflow`, when given, then says so.
   int Read(std::uint8_t* buffer, std::size_t maxLength, ReadOverflow* overflow = nullptr) noexcept;
-  // One read of at most `count` bytes under the port's time-outs; -1 on failure.
-  int ReadRaw(std::uint8_t* buffer, std::size_t count) noexcept;
+  // One read of at most `count` bytes under the port's time-outs (ended sooner or later as
+  // `end` says); -1 on failure.
+  int ReadRaw(std::uint8_t* buffer, std::size_t count, const ReadEnd& end = {}) noexcept;
   // Takes at most `count` bytes that have already arrived, without waiting; -1 on failure.
   int ReadWaiting(std::uint8_t* buffer, std::size_t count) noexcept;
   // Closes the device; always performed.
@@ -69,7 +80,7 @@ class SerialPort {
   // flushes both directions. ReadOnce returns after `count` bytes, a kSerialReadGap after a
   // byte, or kSerialReadTotal after it started (0 bytes then), -1 on error.
   bool OpenDevice(const char* deviceName, const char* lineSettings) noexcept;
-  int ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept;
+  int ReadOnce(std::uint8_t* buffer, std::size_t count, const ReadEnd& end = {}) noexcept;
   // Returns at once with what the input queue holds (up to `count`), -1 on error.
   int ReadNow(std::uint8_t* buffer, std::size_t count) noexcept;
   int WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcept;

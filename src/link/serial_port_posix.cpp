@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "link/frame.h"
 #include "link/serial_baud_linux.h"
 #include "link/timing.h"
 #include "link/trace.h"
@@ -214,11 +215,11 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   return true;
 }
 
-int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
+int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count, const ReadEnd& end) noexcept {
   const int fd = Fd(handle_);
   if (fd < 0) return -1;
   const auto start = Clock::now();
-  const auto totalDeadline = start + kSerialReadTotal;
+  const auto totalDeadline = start + kSerialReadTotal + end.firstByteGrace;
   auto deadline = totalDeadline;
   std::size_t got = 0;
   // A failure after some bytes arrived still hands those bytes back; the next call fails.
@@ -244,6 +245,7 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
     const ssize_t n = ::read(fd, buffer + got, count - got);
     if (n > 0) {
       got += static_cast<std::size_t>(n);
+      if (end.atEtx && buffer[got - 1] == kEtx) break;
       const auto gapDeadline = Clock::now() + kSerialReadGap;
       deadline = std::min(totalDeadline, gapDeadline);
       continue;

@@ -107,11 +107,21 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   return true;
 }
 
-int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
+int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count, const ReadEnd& end) noexcept {
   if (count > static_cast<std::size_t>(INT_MAX)) count = INT_MAX;
-  DWORD got = 0;
-  if (!::ReadFile(Handle(handle_), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
-  return static_cast<int>(got);
+  // The port's time-outs end each ReadFile; a first byte's grace is spent in further calls
+  // while nothing came. Ending at ETX would need other time-outs: here a prompt read ends
+  // at the gap after the reply's last byte instead.
+  // Never sooner than the standard pause and read would have given up.
+  const ULONGLONG graceEnd =
+      ::GetTickCount64() + static_cast<ULONGLONG>(ToMs(end.firstByteGrace + kSerialReadTotal));
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(Handle(handle_), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
+    if (got != 0 || end.firstByteGrace.count() == 0 || ::GetTickCount64() >= graceEnd) {
+      return static_cast<int>(got);
+    }
+  }
 }
 
 int SerialPort::ReadNow(std::uint8_t* buffer, std::size_t count) noexcept {

@@ -59,7 +59,60 @@ constexpr int ToMs(Millis duration) noexcept {
   return static_cast<int>(duration.count());
 }
 
-// Sleeps the calling thread for `duration`.
+// Sleeps the calling thread for `duration` (pause.cpp: its own unit, so that every wait the
+// profiles below keep still goes through one symbol that a test can wrap at link time).
 void Pause(Millis duration) noexcept;
+
+// --- Profiles ---------------------------------------------------------------------------
+// Standard: the fixed waits above, the pacing every caller and terminal may rely on.
+// Prompt: no wait before a write (the link lock already orders a command after a loop's
+// read), no wait after it (the read starts at once and waits as long for the first byte),
+// and a serial read that ends as soon as a complete reply frame is there. Over HID a handle
+// that works is used without searching for the device again. Time-outs stay as they are,
+// so a slow or silent terminal is handled alike. The minimum gap, in both profiles, is the
+// least time between the end of one exchange and the next write.
+enum class Profile { kStandard = 0, kPrompt = 1 };
+
+struct TimingSetting {
+  Profile profile = Profile::kStandard;
+  Millis minimumGap{0};
+};
+inline constexpr Millis kMaxMinimumGap{10000};
+
+// The value of VANTOREL_TIMING: "standard" or "prompt", optionally followed by ":<gap ms>"
+// ("prompt:20"); blanks around the parts are allowed. False (and `out` untouched) for any
+// other text.
+bool ParseTimingSetting(const char* text, TimingSetting& out) noexcept;
+
+// The setting in force; a change takes effect at the next command.
+void SetTimingSetting(const TimingSetting& setting) noexcept;
+TimingSetting CurrentTiming() noexcept;
+bool PromptTiming() noexcept;
+
+// Before a command's write, with the link held: the command's own wait under the standard
+// profile (none under prompt), then whatever the minimum gap still asks for.
+void PauseBeforeWrite(Millis commandWait) noexcept;
+// Right before any frame is written (handshakes and loop exchanges too): the minimum gap.
+void KeepMinimumGap() noexcept;
+// Between a serial write and the start of its read: the standard profile's wait.
+void PauseAfterWrite(Millis serialWait) noexcept;
+// How long the first serial read after a write waits for a first byte beyond the line's own
+// time-out: what the standard profile spent in PauseAfterWrite, so that a late reply is
+// answered in time in both profiles.
+Millis FirstByteGrace(Millis serialWait) noexcept;
+// An exchange ended (its read is over or failed): the minimum gap counts from here.
+void NoteExchangeEnded() noexcept;
+
+// Notes the end of an exchange when it goes out of scope, whichever way the exchange ends.
+struct ExchangeEndMark {
+  ExchangeEndMark() = default;
+  ExchangeEndMark(const ExchangeEndMark&) = delete;
+  ExchangeEndMark& operator=(const ExchangeEndMark&) = delete;
+  ~ExchangeEndMark() { NoteExchangeEnded(); }
+};
+
+// Reads VANTOREL_TIMING; once, at load, right after the trace is set up (trace.cpp), so that
+// a value it does not know is reported there. Unset or unknown: standard, no gap.
+void ReadTimingEnvironment() noexcept;
 
 }  // namespace vantorel::link

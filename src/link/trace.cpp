@@ -12,6 +12,7 @@
 #include "link/frame.h"
 #include "link/link_state.h"
 #include "link/return_codes.h"
+#include "link/timing.h"
 
 namespace vantorel::link::trace {
 
@@ -135,9 +136,13 @@ void Configure(const char* target) noexcept {
 }
 
 namespace {
-// VANTOREL_TRACE is read once, when the library is loaded.
+// VANTOREL_TRACE is read once, when the library is loaded; VANTOREL_TIMING right after it,
+// so that the trace can tell about a timing value it does not know.
 struct LoadTimeConfiguration {
-  LoadTimeConfiguration() noexcept { Configure(std::getenv("VANTOREL_TRACE")); }
+  LoadTimeConfiguration() noexcept {
+    Configure(std::getenv("VANTOREL_TRACE"));
+    ReadTimingEnvironment();
+  }
 } loadTimeConfiguration;
 }  // namespace
 

@@ -375,6 +375,7 @@ TEST_F(Cli, KeysReadsTheLastFunctionKey) {
 TEST_F(Cli, ScreenDrawsColourBars) {
   const Result r = Run(Port({"screen"}));
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "") << "progress only on a terminal, never into a pipe";
   auto& pad = terminal_.Get<vterm::SignpadModule>();
   const vterm::Rgb yellow = pad.Pixel(60, 50);
   const vterm::Rgb blue = pad.Pixel(260, 50);
@@ -407,6 +408,53 @@ TEST_F(Cli, TraceFlagTracesFramesAndResultsToStandardError) {
             std::string::npos)
       << key.err;
   EXPECT_EQ(key.err.find("44 55 66"), std::string::npos);
+}
+
+// The same queries under both profiles: the table when the answers agree, one line naming
+// the query when they do not.
+TEST_F(Cli, BenchComparesBothProfiles) {
+  struct Case {
+    int refuseFrom;  // the query the terminal refuses once (-1: none)
+    int status;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {-1, 0, "every answer the same in both profiles"},
+      // The first query under the prompt profile (one round: three standard ones first).
+      {3, 1, "vantorel: Brixa_GetVersion answered differently under the prompt timing"},
+  };
+  for (const Case& c : cases) {
+    vterm::Misbehaviour m;
+    if (c.refuseFrom >= 0) {
+      m.fault = vterm::Fault::kRefuse;
+      m.skip = c.refuseFrom + 2;  // the open's two handshakes come first
+    }
+    terminal_.Misbehave(m);
+    const Result r = Run(Port({"bench", "--rounds", "1"}));
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE((r.out + r.err).find(c.shown), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("standard"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("speed-up"), std::string::npos) << r.out;
+    EXPECT_EQ(terminal_.Commands().size(), 2u + 6u) << "open, three queries in each profile";
+    terminal_.ClearFrames();
+  }
+}
+
+// VANTOREL_TIMING is read when the library loads; the trace says what it chose.
+TEST_F(Cli, TimingFromTheEnvironmentIsTraced) {
+  struct Case {
+    const char* env;
+    const char* traced;
+  };
+  const Case cases[] = {
+      {"VANTOREL_TIMING=prompt:5", "VANTOREL_TIMING: prompt, minimum gap 5 ms\n"},
+      {"VANTOREL_TIMING=turbo", "VANTOREL_TIMING: \"turbo\" is no timing: standard kept\n"},
+  };
+  for (const Case& c : cases) {
+    const Result r = Run(Port({"--trace", "settings", "get", "decoding"}), 0, {c.env});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(c.traced), std::string::npos) << r.err;
+  }
 }
 
 // The two programs as a technician runs them: vantorel-vterm serving a pseudo-terminal,

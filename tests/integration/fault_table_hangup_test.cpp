@@ -50,9 +50,11 @@ void PrintTo(const HangupRow& row, std::ostream* os) {
   *os << row.name;
 }
 
-class FaultHangup : public ::testing::TestWithParam<std::tuple<Transport, HangupRow>> {
+// Under both profiles; the bounds hold for both (prompt only ever waits less).
+class FaultHangup
+    : public ::testing::TestWithParam<std::tuple<Transport, support::Timing, HangupRow>> {
  protected:
-  support::Session session{std::get<0>(GetParam())};
+  support::Session session{std::get<0>(GetParam()), std::get<1>(GetParam())};
 
   // The port hangs up, or the device leaves the bus.
   void Vanish() {
@@ -71,7 +73,7 @@ class FaultHangup : public ::testing::TestWithParam<std::tuple<Transport, Hangup
 };
 
 TEST_P(FaultHangup, CallsEndInTimeAndAFreshOpenWorks) {
-  const HangupRow& row = std::get<1>(GetParam());
+  const HangupRow& row = std::get<2>(GetParam());
   ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
 
   switch (row.during) {
@@ -170,12 +172,15 @@ TEST_P(FaultHangup, CallsEndInTimeAndAFreshOpenWorks) {
   ExpectOwnSerialNumber("after the fresh open");
 }
 
-std::string RowName(const ::testing::TestParamInfo<std::tuple<Transport, HangupRow>>& info) {
-  return std::string(std::get<1>(info.param).name) + "_" +
-         support::TransportLabel(std::get<0>(info.param));
+std::string RowName(
+    const ::testing::TestParamInfo<std::tuple<Transport, support::Timing, HangupRow>>& info) {
+  return std::string(std::get<2>(info.param).name) + "_" +
+         support::TransportLabel(std::get<0>(info.param)) +
+         support::TimingSuffix(std::get<1>(info.param));
 }
 
-INSTANTIATE_TEST_SUITE_P(, FaultHangup, ::testing::Combine(kTransports, ::testing::ValuesIn(kRows)),
+INSTANTIATE_TEST_SUITE_P(, FaultHangup,
+                         ::testing::Combine(kTransports, kTimings, ::testing::ValuesIn(kRows)),
                          RowName);
 
 }  // namespace

@@ -90,20 +90,22 @@ constexpr long kAnsweredWithin = 3000;
 // A silent start that has not returned by then took something for its acknowledgement.
 constexpr long kStuck = 2500;
 
-class FaultLate : public ::testing::TestWithParam<std::tuple<Transport, LateRow>> {
+class FaultLate : public ::testing::TestWithParam<std::tuple<Transport, support::Timing, LateRow>> {
  protected:
-  support::Session session{std::get<0>(GetParam())};
-  const LateRow& row() const { return std::get<1>(GetParam()); }
+  support::Session session{std::get<0>(GetParam()), std::get<1>(GetParam())};
+  const LateRow& row() const { return std::get<2>(GetParam()); }
 
   // When the stale reply arrives, in milliseconds after the next call started.
   long arrival = 0;
 
   // The silent next call: its own wait, stretched at most by the stale bytes that
-  // arrive inside it and are read and thrown away.
+  // arrive inside it and are read and thrown away. Under the prompt profile the call writes
+  // at once, so it first waits for the stale reply, then its whole own wait.
   void ExpectSilentTime(long elapsed, Span silent) {
     const long own = Expected(session, silent);
     const long tail = session.serial() ? kSerialGap + kSerialSilence : kHidReportWait;
-    const long upper = std::max(own, arrival + tail);
+    const long upper =
+        session.prompt() ? std::max(arrival, 0L) + own : std::max(own, arrival + tail);
     EXPECT_GE(elapsed, own - kEarly) << "returned before its own wait ended";
     EXPECT_LE(elapsed, upper + kLate) << "waited longer than the protocol allows";
   }
@@ -313,7 +315,7 @@ TEST_P(FaultLate, StaleReplyBelongsToNobody) {
   const long gaveUp = ElapsedMs(start);
   ExpectTime(gaveUp, Expected(session, kSilent), "the late query");
   EXPECT_TRUE(out.Untouched());
-  arrival = kCommandWait + row().lateMs - gaveUp;
+  arrival = (session.prompt() ? 0 : kCommandWait) + row().lateMs - gaveUp;
   RunNext();
   if (vantorel::link::State().linkOpen.load() == 0) {
     ADD_FAILURE() << "the next call had to be ended with Brixa_Close";
@@ -328,12 +330,15 @@ TEST_P(FaultLate, StaleReplyBelongsToNobody) {
   ExpectOwnSerialNumber("afterwards");
 }
 
-std::string RowName(const ::testing::TestParamInfo<std::tuple<Transport, LateRow>>& info) {
-  return std::string(std::get<1>(info.param).name) + "_" +
-         support::TransportLabel(std::get<0>(info.param));
+std::string RowName(
+    const ::testing::TestParamInfo<std::tuple<Transport, support::Timing, LateRow>>& info) {
+  return std::string(std::get<2>(info.param).name) + "_" +
+         support::TransportLabel(std::get<0>(info.param)) +
+         support::TimingSuffix(std::get<1>(info.param));
 }
 
-INSTANTIATE_TEST_SUITE_P(, FaultLate, ::testing::Combine(kTransports, ::testing::ValuesIn(kRows)),
+INSTANTIATE_TEST_SUITE_P(, FaultLate,
+                         ::testing::Combine(kTransports, kTimings, ::testing::ValuesIn(kRows)),
                          RowName);
 
 // A command from another thread while a loop runs, its reply late: the stale reply reaches
@@ -356,9 +361,10 @@ const LoopRow kLoopRows[] = {
     {"DuringAPinEntry", Loop::kPinEntry},
 };
 
-class FaultLateInLoop : public ::testing::TestWithParam<std::tuple<Transport, LoopRow>> {
+class FaultLateInLoop
+    : public ::testing::TestWithParam<std::tuple<Transport, support::Timing, LoopRow>> {
  protected:
-  support::Session session{std::get<0>(GetParam())};
+  support::Session session{std::get<0>(GetParam()), std::get<1>(GetParam())};
 
   // The serial number query from this thread, answered after it gave up.
   void LateCommand() {
@@ -385,7 +391,7 @@ class FaultLateInLoop : public ::testing::TestWithParam<std::tuple<Transport, Lo
 
 TEST_P(FaultLateInLoop, StaleReplyNeverReachesTheLoop) {
   ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
-  switch (std::get<1>(GetParam()).loop) {
+  switch (std::get<2>(GetParam()).loop) {
     case Loop::kCapture: {
       signpad_test::Recorder recorder;
       recorder.Register();
@@ -449,12 +455,13 @@ TEST_P(FaultLateInLoop, StaleReplyNeverReachesTheLoop) {
   ExpectOwnSerialNumber("afterwards");
 }
 
-INSTANTIATE_TEST_SUITE_P(, FaultLateInLoop,
-                         ::testing::Combine(kTransports, ::testing::ValuesIn(kLoopRows)),
-                         [](const ::testing::TestParamInfo<std::tuple<Transport, LoopRow>>& info) {
-                           return std::string(std::get<1>(info.param).name) + "_" +
-                                  support::TransportLabel(std::get<0>(info.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    , FaultLateInLoop, ::testing::Combine(kTransports, kTimings, ::testing::ValuesIn(kLoopRows)),
+    [](const ::testing::TestParamInfo<std::tuple<Transport, support::Timing, LoopRow>>& info) {
+      return std::string(std::get<2>(info.param).name) + "_" +
+             support::TransportLabel(std::get<0>(info.param)) +
+             support::TimingSuffix(std::get<1>(info.param));
+    });
 
 }  // namespace
 

@@ -36,7 +36,8 @@ struct ReplyRow {
   Call call;
   Codes rc;
   Span time;
-  long settleMs;  // after the call's start, whatever the terminal still sends has left
+  long settleMs;   // after the call's start, whatever the terminal still sends has left
+  int slowMs = 0;  // the terminal's processing delay for the call
 };
 
 vterm::Misbehaviour Fault(vterm::Fault kind) {
@@ -69,56 +70,82 @@ vterm::Misbehaviour Split(int gapMs) {
   m.gapMs = gapMs;
   return m;
 }
-// When the serial read sees the first piece: the command arrives after kCommandWait.
+// When the serial read sees the first piece: the command arrives after kCommandWait (at once
+// under the prompt profile).
 constexpr long kFirstPiece = kCommandWait + kSplitDelay;
+constexpr long kPromptFirstPiece = kSplitDelay;
+// A reply cut short, or bytes that are no frame, all there when the read starts.
+constexpr Span kCutShort{kCommandWait + kSerialWait + kSerialSilence, kCommandWait, kPromptCutShort,
+                         0};
 
 const ReplyRow kRows[] = {
     {"Silent", Fault(vterm::Fault::kSilent), Call::kData, {0, 0}, kSilent, 0},
     {"SilentToASetter", Fault(vterm::Fault::kSilent), Call::kSet, {0, 0}, kSilent, 0},
-    {"ReplyWithoutItsAckByte", Short(3), Call::kData, {0, 0}, kPrompt, 0},
-    {"AckWithoutData", Short(6), Call::kData, {0, 0}, kPrompt, 0},
-    {"BytesThatAreNoFrame", Garbage(12), Call::kData, {0, 0}, kPrompt, 0},
-    {"BytesThatAreNoFrameToASetter", Garbage(12), Call::kSet, {0, 0}, kPrompt, 0},
+    {"ReplyWithoutItsAckByte", Short(3), Call::kData, {0, 0}, kCutShort, 0},
+    {"AckWithoutData", Short(6), Call::kData, {0, 0}, kCutShort, 0},
+    {"BytesThatAreNoFrame", Garbage(12), Call::kData, {0, 0}, kCutShort, 0},
+    {"BytesThatAreNoFrameToASetter", Garbage(12), Call::kSet, {0, 0}, kCutShort, 0},
     // Over serial the chunk that overflows the 512-byte reply ends the read at once.
     {"NoiseBeyondTheReplyBuffer",
      Garbage(700),
      Call::kData,
      {0, 0},
-     {kCommandWait + kSerialWait, kCommandWait},
+     {kCommandWait + kSerialWait, kCommandWait, kPromptCutShort, 0},
      0},
-    // Both pieces inside one serial read call.
+    // Both pieces inside one serial read call; under the prompt profile the read ends with
+    // the reply.
     {"SplitBelowTheReadGap",
      Split(30),
      Call::kData,
      {1, 1},
-     {kFirstPiece + 30 + kSerialGap + kSerialSilence, kFirstPiece + 30},
+     {kFirstPiece + 30 + kSerialGap + kSerialSilence, kFirstPiece + 30, kPromptFirstPiece + 30,
+      kPromptFirstPiece + 30},
      0},
     // The first read call ends at the gap; the next one collects the rest.
     {"SplitAboveTheReadGap",
      Split(120),
      Call::kData,
      {1, 1},
-     {kFirstPiece + 120 + kSerialGap + kSerialSilence, kFirstPiece + 120},
+     {kFirstPiece + 120 + kSerialGap + kSerialSilence, kFirstPiece + 120, kPromptFirstPiece + 120,
+      kPromptFirstPiece + 120},
      0},
     {"SplitAboveTheReadGapToASetter",
      Split(120),
      Call::kSet,
      {1, 1},
-     {kFirstPiece + 120 + kSerialGap + kSerialSilence, kFirstPiece + 120},
+     {kFirstPiece + 120 + kSerialGap + kSerialSilence, kFirstPiece + 120, kPromptFirstPiece + 120,
+      kPromptFirstPiece + 120},
      0},
     // A silent serial read call ends the reply before the rest comes; HID waits on.
     {"SplitAboveTheSilentRead",
      Split(380),
      Call::kData,
      {0, 1},
-     {kFirstPiece + kSerialGap + kSerialSilence, kFirstPiece + 380},
+     {kFirstPiece + kSerialGap + kSerialSilence, kFirstPiece + 380,
+      kPromptFirstPiece + kSerialGap + kSerialSilence, kPromptFirstPiece + 380},
      kFirstPiece + 380},
     {"SplitAboveTheReportWait",
      Split(700),
      Call::kData,
      {0, 0},
-     {kFirstPiece + kSerialGap + kSerialSilence, kFirstPiece + kHidReportWait},
+     {kFirstPiece + kSerialGap + kSerialSilence, kFirstPiece + kHidReportWait,
+      kPromptFirstPiece + kSerialGap + kSerialSilence, kPromptFirstPiece + kHidReportWait},
      kFirstPiece + 700},
+    // A slow terminal: answered within the wait of both profiles, or after it.
+    {"SlowTerminal",
+     vterm::Misbehaviour{},
+     Call::kData,
+     {1, 1},
+     {kCommandWait + kSerialWait + kSerialGap + kSerialSilence, kCommandWait + 250, 250, 250},
+     0,
+     250},
+    {"TooSlowTerminal",
+     vterm::Misbehaviour{},
+     Call::kData,
+     {0, 0},
+     kSilent,
+     kCommandWait + 600,
+     600},
     {"LateReply", Late(1200), Call::kData, {0, 0}, kSilent, kCommandWait + 1200},
     {"LateReplyToASetter", Late(1200), Call::kSet, {0, 0}, kSilent, kCommandWait + 1200},
 };
@@ -127,15 +154,18 @@ void PrintTo(const ReplyRow& row, std::ostream* os) {
   *os << row.name;
 }
 
-class FaultReply : public ::testing::TestWithParam<std::tuple<Transport, ReplyRow>> {
+// Under both profiles: the same outcomes, each in its profile's time.
+class FaultReply
+    : public ::testing::TestWithParam<std::tuple<Transport, support::Timing, ReplyRow>> {
  protected:
-  support::Session session{std::get<0>(GetParam())};
+  support::Session session{std::get<0>(GetParam()), std::get<1>(GetParam())};
 };
 
 TEST_P(FaultReply, ReturnsInTimeAndLeavesNothingForTheNextCommand) {
-  const ReplyRow& row = std::get<1>(GetParam());
+  const ReplyRow& row = std::get<2>(GetParam());
   ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
   session.terminal().Misbehave(row.fault);
+  session.terminal().SetProcessingDelay(row.slowMs);
 
   Output out;
   const auto start = Clock::now();
@@ -156,18 +186,22 @@ TEST_P(FaultReply, ReturnsInTimeAndLeavesNothingForTheNextCommand) {
   }
   ExpectTime(elapsed, Expected(session, row.time), row.name);
   EXPECT_EQ(session.terminal().Commands().size(), 1u) << "one command, nothing retried";
+  session.terminal().SetProcessingDelay(0);
 
   // Whatever the terminal still owed has arrived now; it belongs to nobody.
   std::this_thread::sleep_until(start + std::chrono::milliseconds(row.settleMs));
   ExpectOwnSerialNumber(row.name);
 }
 
-std::string RowName(const ::testing::TestParamInfo<std::tuple<Transport, ReplyRow>>& info) {
-  return std::string(std::get<1>(info.param).name) + "_" +
-         support::TransportLabel(std::get<0>(info.param));
+std::string RowName(
+    const ::testing::TestParamInfo<std::tuple<Transport, support::Timing, ReplyRow>>& info) {
+  return std::string(std::get<2>(info.param).name) + "_" +
+         support::TransportLabel(std::get<0>(info.param)) +
+         support::TimingSuffix(std::get<1>(info.param));
 }
 
-INSTANTIATE_TEST_SUITE_P(, FaultReply, ::testing::Combine(kTransports, ::testing::ValuesIn(kRows)),
+INSTANTIATE_TEST_SUITE_P(, FaultReply,
+                         ::testing::Combine(kTransports, kTimings, ::testing::ValuesIn(kRows)),
                          RowName);
 
 // Every status of the reply-status map, and values outside it. Sharded so that no single
@@ -199,11 +233,11 @@ TEST_P(FaultStatus, RefusalsMapToTheirCodesAndWriteNothing) {
     Output out;
     auto start = Clock::now();
     EXPECT_EQ(Brixa_GetVersion(out.buffer.data(), &out.length), row.rc) << what;
-    ExpectTime(ElapsedMs(start), Expected(session, kPrompt), what);
+    ExpectTime(ElapsedMs(start), Expected(session, kAnswered), what);
     EXPECT_TRUE(out.Untouched()) << what;
     start = Clock::now();
     EXPECT_EQ(Brixa_ControlAudio(1), row.rc) << what << ", setter";
-    ExpectTime(ElapsedMs(start), Expected(session, kPrompt), what + ", setter");
+    ExpectTime(ElapsedMs(start), Expected(session, kAnswered), what + ", setter");
   }
   ExpectOwnSerialNumber("after the refusals");
 }
@@ -348,16 +382,17 @@ TEST_P(FaultOversize, AReplyThatDoesNotFitFailsWholeOnBothTransports) {
   }
   // A serial reply ends with a silent read call only when it fits: one that does not ends
   // once all of it has come. Over HID its last report ends it either way.
-  ExpectTime(elapsed,
-             Expected(session, row.fits ? kPrompt : Span{kCommandWait + kSerialWait, kCommandWait}),
-             row.name);
+  ExpectTime(
+      elapsed,
+      Expected(session, row.fits ? kAnswered : Span{kCommandWait + kSerialWait, kCommandWait}),
+      row.name);
   EXPECT_EQ(session.terminal().Commands().size(), 1u) << "one command, nothing retried";
 
   // Right after: nothing of the reply is left to become this command's answer, and nothing
   // is owed that it would wait for.
   const auto next = Clock::now();
   ExpectOwnSerialNumber(row.name);
-  ExpectTime(ElapsedMs(next), Expected(session, kPrompt), std::string(row.name) + ", next");
+  ExpectTime(ElapsedMs(next), Expected(session, kAnswered), std::string(row.name) + ", next");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -424,7 +459,7 @@ TEST_P(FaultRestart, TheRestartsAnswerBelongsToNobody) {
   // out the rest of the owed-reply window first.
   start = Clock::now();
   ExpectOwnSerialNumber(row.name);
-  EXPECT_LE(ElapsedMs(start), Expected(session, kPrompt) + kOwedReplyWindow + kLate);
+  EXPECT_LE(ElapsedMs(start), Expected(session, kAnswered) + kOwedReplyWindow + kLate);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -45,15 +45,28 @@ inline constexpr long kOwedReplyWindow = vantorel::link::kLateReplyWindow.count(
 inline constexpr long kLate = 450;
 inline constexpr long kEarly = 20;
 
-// A span of milliseconds a call takes by the protocol, per transport.
+// The profiles the tables run under.
+inline const auto kTimings = VANTOREL_TIMINGS;
+
+// A span of milliseconds a call takes by the protocol, per transport, under the standard
+// profile and (where given) the prompt one.
 struct Span {
   long serial;
   long hid;
+  long promptSerial = -1;
+  long promptHid = -1;
 };
 
 inline long Expected(const support::Session& session, Span span) {
+  if (session.prompt()) return session.serial() ? span.promptSerial : span.promptHid;
   return session.serial() ? span.serial : span.hid;
 }
+
+// Prompt: no wait before the write nor after it; the first serial read waits for a first
+// byte as long as the standard wait and read together. A reply that is there ends the read
+// at its last byte; a reply cut short ends it at the gap and one silent read call.
+inline constexpr long kPromptFirstByte = kSerialWait + kSerialSilence;
+inline constexpr long kPromptCutShort = kSerialGap + kSerialSilence;
 
 // `elapsed` is the protocol's time for the call, within the tolerance.
 inline void ExpectTime(long elapsed, long expected, const std::string& what) {
@@ -63,12 +76,13 @@ inline void ExpectTime(long elapsed, long expected, const std::string& what) {
 
 // A silent terminal: the command's whole wait, and nothing more.
 inline constexpr Span kSilent{kCommandWait + kSerialWait + kSerialSilence,
-                              kCommandWait + kHidReportWait};
+                              kCommandWait + kHidReportWait, kPromptFirstByte, kHidReportWait};
 // A reply that is there when the read starts: the serial read still ends with a silent
 // read call; over HID the last report ends it at once.
-inline constexpr Span kPrompt{kCommandWait + kSerialWait + kSerialSilence, kCommandWait};
+inline constexpr Span kAnswered{kCommandWait + kSerialWait + kSerialSilence, kCommandWait, 0, 0};
 // A long-running export's start skips the busy flag's wait.
-inline constexpr Span kSilentStart{kSerialWait + kSerialSilence, kHidReportWait};
+inline constexpr Span kSilentStart{kSerialWait + kSerialSilence, kHidReportWait, kPromptFirstByte,
+                                   kHidReportWait};
 
 inline const std::string kVersion = vterm::kDefaultVersion;
 inline const std::string kSerial = vterm::kDefaultSerial;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "link/serial_port.h"
 #include "support/session.h"
@@ -15,7 +16,6 @@ using support::Bytes;
 using support::ElapsedMs;
 using support::Session;
 using support::Transport;
-using support::TransportTest;
 using Clock = std::chrono::steady_clock;
 
 const Bytes kVersionFrame{0x02, 0x03, 0x00, 0x78, 0x46, 0x01, 0x3F, 0xBF, 0x03};
@@ -26,8 +26,17 @@ unsigned char OpenAgain(Session& session) {
                           : Brixa_OpenHid(vterm::kVendorId, vterm::kProductId);
 }
 
-class Link : public TransportTest {};
-VANTOREL_ON_BOTH_TRANSPORTS(Link);
+// Under both timing profiles: the same bytes on the wire and the same outcomes.
+class Link : public ::testing::TestWithParam<std::tuple<Transport, support::Timing>> {
+ protected:
+  Session session{std::get<0>(GetParam()), std::get<1>(GetParam())};
+};
+INSTANTIATE_TEST_SUITE_P(
+    , Link, ::testing::Combine(VANTOREL_TRANSPORTS, VANTOREL_TIMINGS),
+    [](const ::testing::TestParamInfo<std::tuple<Transport, support::Timing>>& info) {
+      return support::TransportLabel(std::get<0>(info.param)) +
+             support::TimingSuffix(std::get<1>(info.param));
+    });
 
 TEST_P(Link, OpenSendsBothHandshakesAndSwitchesTheHeadOff) {
   session.terminal().Device().SetSecureHead(true);
@@ -127,8 +136,10 @@ TEST_P(Link, SilentTerminalCostsTheDefinedWait) {
   const auto start = Clock::now();
   EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_FAILURE);
   // 100 ms before the write; over serial 300 ms before the read and a 200 ms silent read,
-  // over HID one 512 ms report wait.
-  const long expected = session.serial() ? 600 : 612;
+  // over HID one 512 ms report wait. Prompt: no wait before the write; the serial read waits
+  // the 500 ms for a first byte.
+  long expected = session.serial() ? 600 : 612;
+  if (session.prompt()) expected = session.serial() ? 500 : 512;
   EXPECT_GE(ElapsedMs(start), expected - 20);
   EXPECT_LE(ElapsedMs(start), expected + 700);
 }
@@ -233,17 +244,62 @@ TEST(LinkHid, OpenNeedsTheRightIds) {
   EXPECT_EQ(Brixa_OpenHid(vterm::kVendorId, vterm::kProductId), VANTOREL_SUCCESS);
 }
 
-TEST(LinkHid, EveryExchangeFindsTheDeviceAgain) {
-  Session session(Transport::kHid);
+// Standard: every exchange searches for the device and opens it afresh. Prompt: a working
+// handle is kept; a failed write or read searches again, so a device unplugged and back is
+// found without a failed command.
+class LinkHidHandle : public ::testing::TestWithParam<support::Timing> {};
+INSTANTIATE_TEST_SUITE_P(, LinkHidHandle, VANTOREL_TIMINGS,
+                         [](const ::testing::TestParamInfo<support::Timing>& info) {
+                           return info.param == support::Timing::kPrompt ? "Prompt" : "Standard";
+                         });
+
+TEST_P(LinkHidHandle, EveryExchangeFindsTheDeviceAgain) {
+  Session session(Transport::kHid, GetParam());
   ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
   char buffer[512];
   int length = 0;
+  int opens = session.hid()->OpenCount();
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS);
+  EXPECT_EQ(session.hid()->OpenCount(), opens + (session.prompt() ? 0 : 3));
   session.hid()->Unplug();
   EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_FAILURE) << "gone";
   session.hid()->Plug();
-  const int opens = session.hid()->OpenCount();
+  opens = session.hid()->OpenCount();
   EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS) << "back with the same ids";
   EXPECT_EQ(session.hid()->OpenCount(), opens + 1);
+  // Unplugged and back between two commands: the old handle is dead, the write finds the new.
+  session.hid()->Unplug();
+  session.hid()->Plug();
+  EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS) << "replugged meanwhile";
+  EXPECT_EQ(session.Commands().size(), 5u) << "each once, but the one sent while unplugged";
+}
+
+// The minimum gap: the next write waits until this long after the last exchange ended.
+TEST(LinkTiming, MinimumGapSpacesCommands) {
+  for (const int profile : {VANTOREL_TIMING_STANDARD, VANTOREL_TIMING_PROMPT}) {
+    Session session(Transport::kSerial);
+    ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+    ASSERT_EQ(Brixa_SetTiming(profile, 300), VANTOREL_SUCCESS);
+    char buffer[512];
+    int length = 0;
+    ASSERT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS);
+    const auto firstEnded = Clock::now();
+    ASSERT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_SUCCESS);
+    const auto frames = session.terminal().Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    const long gap = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(frames[1].at - firstEnded).count());
+    EXPECT_GE(gap, 300 - 20) << "profile " << profile;
+    EXPECT_LE(gap, 300 + 300) << "profile " << profile;
+  }
+}
+
+TEST(LinkTiming, SetTimingChecksItsArguments) {
+  EXPECT_EQ(Brixa_SetTiming(2, 0), VANTOREL_INVALID_ARGUMENT);
+  EXPECT_EQ(Brixa_SetTiming(VANTOREL_TIMING_PROMPT, -1), VANTOREL_INVALID_ARGUMENT);
+  EXPECT_EQ(Brixa_SetTiming(VANTOREL_TIMING_PROMPT, 10001), VANTOREL_INVALID_ARGUMENT);
+  EXPECT_EQ(Brixa_SetTiming(VANTOREL_TIMING_PROMPT, 10000), VANTOREL_SUCCESS);
+  EXPECT_EQ(Brixa_SetTiming(VANTOREL_TIMING_STANDARD, 0), VANTOREL_SUCCESS);
 }
 
 // An acknowledged reply too short for the fields a getter reads fails with 0 and leaves the

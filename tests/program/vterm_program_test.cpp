@@ -129,6 +129,33 @@ TEST_F(Program, ConsoleRefusalBecomesTheReturnCode) {
   EXPECT_EQ(vterm().Execute("bogus 1"), "error: unknown command bogus (try help)\n");
 }
 
+// --delay makes a slow terminal, `delay` changes it: the prompt timing waits for its answer
+// as long as the standard one would, and no longer than the answer takes.
+TEST_F(Program, ProcessingDelayFromCommandLineAndConsole) {
+  ASSERT_NO_FATAL_FAILURE(Start({"--delay", "250"}));
+  ASSERT_EQ(Brixa_SetTiming(VANTOREL_TIMING_PROMPT, 0), 1);
+  struct Case {
+    const char* console;  // run first (null: none)
+    long ms;              // the terminal's delay: what the call takes
+  };
+  const Case cases[] = {{nullptr, 250}, {"delay 0", 0}, {"delay 400", 400}};
+  for (const Case& c : cases) {
+    if (c.console != nullptr) {
+      EXPECT_EQ(vterm().Execute(c.console), "") << c.console;
+    }
+    char text[64] = {};
+    int length = 0;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Brixa_GetVersion(text, &length), 1) << c.ms;
+    const long elapsed = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - start)
+                                               .count());
+    EXPECT_GE(elapsed, c.ms - 20) << "answered before the terminal's delay";
+    EXPECT_LE(elapsed, c.ms + 200) << "waited beyond the answer";
+  }
+  Brixa_SetTiming(VANTOREL_TIMING_STANDARD, 0);
+}
+
 std::mutex gMutex;
 std::condition_variable gCv;
 std::vector<int> gPoints;

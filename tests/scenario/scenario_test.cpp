@@ -983,10 +983,14 @@ const char* WireName(Wire w) {
   return w == Wire::kSerial ? "Serial" : "Hid";
 }
 
-// Runs one scenario; the failures, each naming the seed (never a secret).
+// Runs one scenario under a timing profile (-1: the one VANTOREL_TIMING chose at load, so a
+// prompt scenario replays with VANTOREL_TIMING=prompt); the failures, each naming the seed
+// (never a secret).
 std::vector<std::string> RunOne(const Kind& kind, Wire wire, std::uint64_t seed,
-                                int* checks = nullptr) {
+                                int* checks = nullptr, int timing = -1) {
   std::vector<std::string> failures;
+  if (timing >= 0) Brixa_SetTiming(timing, 0);
+  const bool prompt = vantorel::link::PromptTiming();
   {
     vantorel::link::State().Reset();
     Run run(wire, seed);
@@ -1000,7 +1004,8 @@ std::vector<std::string> RunOne(const Kind& kind, Wire wire, std::uint64_t seed,
   }
   if (checks != nullptr) *checks = 9;  // the invariants checked after each scenario
   for (auto& f : failures) {
-    f = std::string(kind.name) + "/" + WireName(wire) + "/" + std::to_string(seed) + ": " + f;
+    f = std::string(kind.name) + "/" + WireName(wire) + "/" + std::to_string(seed) +
+        (prompt ? " (VANTOREL_TIMING=prompt)" : "") + ": " + f;
   }
   return failures;
 }
@@ -1010,7 +1015,15 @@ struct Case {
   std::string kind;
   Wire wire;
   std::vector<std::uint64_t> seeds;
+  bool prompt = false;
 };
+
+// The loops with commands interleaved run once more under the prompt profile, where nothing
+// but the link lock orders a command after a loop's read.
+bool AlsoPrompt(const std::string& kind) {
+  return kind == "CaptureWithCommands" || kind == "ReadingWithSwipes" ||
+         kind == "PinEntryAnswered" || kind == "LateReply";
+}
 
 std::vector<Case> FixedSet() {
   std::vector<Case> cases;
@@ -1020,13 +1033,14 @@ std::vector<Case> FixedSet() {
       const int n = k.defect ? (std::string(k.name).find("Defect08") == 0 ? 3 : 1) : 6;
       for (int i = 0; i < n; ++i) seeds.push_back(static_cast<std::uint64_t>(i + 1));
       cases.push_back({k.name, w, seeds});
+      if (AlsoPrompt(k.name)) cases.push_back({k.name, w, {1, 2, 3}, true});
     }
   }
   return cases;
 }
 
 void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.kind << "/" << WireName(c.wire);
+  *os << c.kind << "/" << WireName(c.wire) << (c.prompt ? "/Prompt" : "");
 }
 
 class Scenario : public ::testing::TestWithParam<Case> {};
@@ -1036,15 +1050,17 @@ TEST_P(Scenario, Holds) {
   const Kind* kind = FindKind(c.kind);
   ASSERT_NE(kind, nullptr);
   for (auto seed : c.seeds) {
-    std::printf("scenario %s/%s/%llu\n", c.kind.c_str(), WireName(c.wire),
-                static_cast<unsigned long long>(seed));
-    for (const auto& f : RunOne(*kind, c.wire, seed)) ADD_FAILURE() << f;
+    std::printf("scenario %s/%s/%llu%s\n", c.kind.c_str(), WireName(c.wire),
+                static_cast<unsigned long long>(seed), c.prompt ? " (prompt)" : "");
+    const int timing = c.prompt ? VANTOREL_TIMING_PROMPT : VANTOREL_TIMING_STANDARD;
+    for (const auto& f : RunOne(*kind, c.wire, seed, nullptr, timing)) ADD_FAILURE() << f;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(, Scenario, ::testing::ValuesIn(FixedSet()),
                          [](const ::testing::TestParamInfo<Case>& info) {
-                           return info.param.kind + "_" + WireName(info.param.wire);
+                           return info.param.kind + "_" + WireName(info.param.wire) +
+                                  (info.param.prompt ? "_Prompt" : "");
                          });
 
 // VANTOREL_SCENARIO=<kind>/<Serial|Hid>/<seed> replays one scenario; with

@@ -5,7 +5,8 @@
 
 namespace support {
 
-Session::Session(Transport transport) : transport_(transport) {
+Session::Session(Transport transport, Timing timing) : transport_(transport), timing_(timing) {
+  Brixa_SetTiming(prompt() ? VANTOREL_TIMING_PROMPT : VANTOREL_TIMING_STANDARD, 0);
   vterm::InstallAllModules(terminal_);
   if (serial()) {
     pty_ = std::make_unique<vterm::PtyFrontEnd>(terminal_);
@@ -21,6 +22,7 @@ Session::Session(Transport transport) : transport_(transport) {
 
 Session::~Session() {
   Brixa_Close();
+  Brixa_SetTiming(VANTOREL_TIMING_STANDARD, 0);
   if (serial()) {
     Brixa_MapPort(kPort, nullptr);
   } else if (hid_) {
@@ -66,6 +68,10 @@ void Session::Clear() {
 
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {
   return TransportLabel(info.param);
+}
+
+std::string TimingSuffix(Timing timing) {
+  return timing == Timing::kPrompt ? "_Prompt" : "";
 }
 
 std::string TransportLabel(Transport transport) {

@@ -24,18 +24,23 @@ using vterm::Bytes;
 // hidraw backend; only inside the test VM (tests/vm).
 enum class Transport { kSerial, kHid, kUhid };
 
+// The library's timing profile a session runs under (Brixa_SetTiming).
+enum class Timing { kStandard, kPrompt };
+
 // The COM port number the serial session maps to its pseudo-terminal.
 inline constexpr int kPort = 3;
 
 class Session {
  public:
-  explicit Session(Transport transport);
+  // Sets the timing profile for the session's commands (standard again at its end).
+  explicit Session(Transport transport, Timing timing = Timing::kStandard);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
   Transport transport() const { return transport_; }
   bool serial() const { return transport_ == Transport::kSerial; }
+  bool prompt() const { return timing_ == Timing::kPrompt; }
   vterm::Terminal& terminal() { return terminal_; }
   // Null on the other transport.
   vterm::PtyFrontEnd* pty() { return pty_.get(); }
@@ -60,6 +65,7 @@ class Session {
 
  private:
   Transport transport_;
+  Timing timing_;
   vterm::Terminal terminal_;
   std::unique_ptr<vterm::PtyFrontEnd> pty_;
   std::unique_ptr<vterm::HidFrontEnd> hid_;
@@ -69,6 +75,13 @@ class Session {
 // "Serial", "Hid" or "Uhid": test-name suffixes (the VM runs the tests named */Uhid*).
 std::string TransportLabel(Transport transport);
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info);
+// "" or "_Prompt": a test-name suffix after the transport's.
+std::string TimingSuffix(Timing timing);
+// The profiles a table runs under.
+#define VANTOREL_TIMINGS ::testing::Values(::support::Timing::kStandard, ::support::Timing::kPrompt)
+inline void PrintTo(Timing timing, std::ostream* os) {
+  *os << (timing == Timing::kPrompt ? "Prompt" : "Standard");
+}
 // Prints a transport by its label in a test's parameters.
 inline void PrintTo(Transport transport, std::ostream* os) {
   *os << TransportLabel(transport);

@@ -93,4 +93,28 @@ while IFS= read -r test; do
   fi
 done </tmp/tests
 echo "vm: tests took $(($(uptime_ms) - started)) ms"
+
+# The timing profiles over the kernel's HID device, once (shard 0): the tool's bench against
+# the terminal program, its table printed. Counts as one test.
+if [ "$shard" -eq 0 ]; then
+  t0=$(uptime_ms)
+  /bin/vantorel-vterm --uhid --no-stdin >/tmp/vterm.out 2>&1 &
+  vterm=$!
+  tries=0
+  while [ ! -s /tmp/vterm.out ] && [ $tries -lt 50 ]; do sleep 0.1; tries=$((tries + 1)); done
+  timeout 30 /bin/vantorel bench --hid --rounds 5 >/tmp/bench 2>&1
+  rc=$?
+  kill "$vterm" 2>/dev/null
+  wait "$vterm" 2>/dev/null
+  t1=$(uptime_ms)
+  sed 's/^/     | /' /tmp/bench
+  if [ $rc -eq 0 ]; then
+    passed=$((passed + 1))
+    echo "ok   bench --hid ($((t1 - t0)) ms)"
+  else
+    failed=$((failed + 1))
+    echo "FAIL bench --hid (exit $rc, $((t1 - t0)) ms)"
+    sed 's/^/     | /' /tmp/vterm.out
+  fi
+fi
 finish "$passed" "$failed"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tools/cli/cli.h"
@@ -55,6 +56,18 @@ Connection::Connection(const Target& target) {
 
 Connection::~Connection() {
   Brixa_Close();
+}
+
+Progress::Progress(std::string what, int total)
+    : what_(std::move(what)), total_(total), shown_(ErrorIsTerminal()) {}
+
+Progress::~Progress() {
+  if (shown_ && done_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(what_.size()) + 16, "");
+}
+
+void Progress::Step() {
+  ++done_;
+  if (shown_) std::fprintf(stderr, "\r%s: %d/%d", what_.c_str(), done_, total_);
 }
 
 namespace {
@@ -118,6 +131,11 @@ int Info(const Target& target) {
 
 int Screen(const Target& target) {
   Connection connection(target);
+  Progress progress("screen", 28);
+  const auto Check = [&progress](const char* call, unsigned char rc) {
+    cli::Check(call, rc);
+    progress.Step();
+  };
   Check("Zelto_SetBackLight", Zelto_SetBackLight(160));
   Check("Zelto_BrushColor", Zelto_BrushColor(255, 255, 255));
   Check("Zelto_FillRectangle", Zelto_FillRectangle(0, 0, 319, 239));

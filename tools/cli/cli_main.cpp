@@ -84,6 +84,13 @@ int main(int argc, char** argv) {
   keys->add_flag("--invalidate", invalidate, "Invalidate the key first");
   keys->add_option("--wait", keyWait, "Wait up to this many seconds for a key");
 
+  int rounds = 3;
+  int gap = 0;
+  auto* bench = app.add_subcommand(
+      "bench", "Time harmless queries under the standard and the prompt timing, compare answers");
+  bench->add_option("--rounds", rounds, "Rounds of three queries per profile (default 3)");
+  bench->add_option("--gap", gap, "Minimum gap between commands under prompt, ms (default 0)");
+
   auto* settings = app.add_subcommand("settings", "The card reader's settings by name");
   settings->require_subcommand(1);
   settings->add_subcommand("list", "Names, the exports behind them and the value forms");
@@ -113,6 +120,7 @@ int main(int argc, char** argv) {
     if (*sign) return cli::Sign(target, format, out, signTimeout);
     if (*card) return cli::Card(target, cardTimeout);
     if (*keys) return cli::Keys(target, clear, invalidate, keyWait);
+    if (*bench) return cli::Bench(target, rounds, gap);
     if (*get) return cli::SettingsGet(target, name);
     if (*set) return cli::SettingsSet(target, name, value);
     return cli::SettingsList();

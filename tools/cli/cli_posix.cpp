@@ -224,4 +224,8 @@ void OnInterrupt(void (*onSignal)()) {
   }).detach();
 }
 
+bool ErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) == 1;
+}
+
 }  // namespace cli
