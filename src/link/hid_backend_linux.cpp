@@ -85,8 +85,10 @@ class HidrawBackend final : public HidBackend {
       std::snprintf(devPath, sizeof devPath, "/dev/%s", entry->d_name);
       const int fd = ::open(devPath, O_RDWR | O_CLOEXEC | O_NONBLOCK);
       if (fd < 0) {  // held exclusively or no permission: skip it
+        const int error = errno;
+        last_error::Cause("open %s: %s%s", devPath, std::strerror(error),
+                          error == EACCES || error == EPERM ? " (see docs/linux-hid.md)" : "");
         if (tracing) [[unlikely]] {
-          const int error = errno;
           trace::OsError("open", devPath, std::strerror(error),
                          error == EACCES || error == EPERM ? "see docs/linux-hid.md" : nullptr);
         }
@@ -146,8 +148,12 @@ class HidrawBackend final : public HidBackend {
     pollfd pfd{fd_, POLLOUT, 0};
     if (::poll(&pfd, 1, ToMs(kHidReportWriteWait)) != 1 ||
         (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-      if (trace::On()) [[unlikely]]
-        trace::Note("hidraw: the device takes no report (gone?)");
+      if (trace::On()) [[unlikely]] {
+        char text[300];
+        std::snprintf(text, sizeof text, "hidraw: /dev/%s takes no report (gone?)", node_);
+        trace::Note(text);
+      }
+      last_error::Cause("device gone: /dev/%s takes no report", node_);
       return false;
     }
     // hidraw takes the report id in front, also for unnumbered reports.
@@ -165,8 +171,12 @@ class HidrawBackend final : public HidBackend {
     if (ready == 0) return 0;
     if (ready < 0) return errno == EINTR ? 0 : -1;
     if ((pfd.revents & POLLIN) == 0) {
-      if (trace::On()) [[unlikely]]
-        trace::Note("hidraw: the device hung up or failed");
+      if (trace::On()) [[unlikely]] {
+        char text[300];
+        std::snprintf(text, sizeof text, "hidraw: /dev/%s hung up or failed", node_);
+        trace::Note(text);
+      }
+      last_error::Cause("device gone: /dev/%s hung up or failed", node_);
       return -1;
     }
     // hidraw returns unnumbered input reports without the id byte: put the 0 back.
