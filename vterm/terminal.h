@@ -151,8 +151,9 @@ struct SentMessage {
 //             has ACK at offset 3 and never carries a status the host knows at offset 4, so
 //             a host reads it as a failure without a status.
 //  kSplit   - carried out; the reply leaves in two pieces: the first `splitAt` bytes
-//             `delayMs` after the command arrived, the rest `delayMs` + `gapMs` after it. Over HID the first piece's reports all
-//             carry the continuation bit, so the host joins both into one reply.
+//             `delayMs` after the command arrived, the rest `delayMs` + `gapMs` after it. Over HID
+//             the first piece's reports all carry the continuation bit, so the host joins both into
+//             one reply.
 // `skip` matching commands pass normally first; with `only` set, just that command matches.
 enum class Fault { kNone, kRefuse, kSilent, kLate, kShort, kGarbage, kSplit };
 
@@ -255,6 +256,8 @@ class Terminal {
   bool WaitForSent(std::size_t count, std::chrono::milliseconds timeout) const;
   // Bytes skipped while looking for an STX, or dropped during a restart.
   std::size_t GarbageBytes() const;
+  // Whether output is still held back (a late reply, a delayed push) for its due time.
+  bool OutputPending() const;
 
   // Misbehaviour (replaces the one in force).
   void Misbehave(const Misbehaviour& m);
