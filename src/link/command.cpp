@@ -115,6 +115,9 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
       trace::Note("reply larger than the room for it: dropped whole");
     }
     crypto::SecureWipe(reply, replyCapacity);
+    char device[kDeviceNameSize];
+    last_error::Cause("a reply from %s larger than the room for it (%zu bytes), dropped whole",
+                      LinkDeviceName(device, sizeof device), replyCapacity);
     return 0;
   }
   received = std::max(received, 0);  // a failed read counts as no reply
