@@ -60,6 +60,7 @@ class HidrawBackend final : public HidBackend {
       }
       return false;
     }
+    char refusal[400] = "";
     while (const dirent* entry = readdir(dir)) {
       if (std::strncmp(entry->d_name, "hidraw", 6) != 0) continue;
       unsigned vendor = 0;
@@ -86,8 +87,11 @@ class HidrawBackend final : public HidBackend {
       const int fd = ::open(devPath, O_RDWR | O_CLOEXEC | O_NONBLOCK);
       if (fd < 0) {  // held exclusively or no permission: skip it
         const int error = errno;
-        last_error::Cause("open %s: %s%s", devPath, std::strerror(error),
-                          error == EACCES || error == EPERM ? " (see docs/linux-hid.md)" : "");
+        // Said only if no node opens: then it is why the search failed.
+        if (refusal[0] == '\0') {
+          std::snprintf(refusal, sizeof refusal, "open %s: %s%s", devPath, std::strerror(error),
+                        error == EACCES || error == EPERM ? " (see docs/linux-hid.md)" : "");
+        }
         if (tracing) [[unlikely]] {
           trace::OsError("open", devPath, std::strerror(error),
                          error == EACCES || error == EPERM ? "see docs/linux-hid.md" : nullptr);
@@ -101,6 +105,7 @@ class HidrawBackend final : public HidBackend {
       break;
     }
     closedir(dir);
+    if (fd_ < 0 && refusal[0] != '\0') last_error::Cause("%s", refusal);
     if (fd_ < 0 && tracing) [[unlikely]] {
       char text[96];
       std::snprintf(text, sizeof text, "hidraw: no openable node with ids %04X:%04X",
