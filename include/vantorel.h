@@ -840,9 +840,9 @@ VANTOREL_API unsigned char VANTOREL_CALL Zelto_AddPointHandle(VantorelPointHandl
  * In format 2 every stroke starts from (0, 0) and a move is at most 511, so the pad reaches a
  * stroke's first point farther out in several packets: those stops are not delivered (the
  * first point is where the pen touched; a stroke that truly starts exactly 511 from the
- * origin on an axis loses that first point). Formats 0, 3 and 5 are sent but no packet of theirs is decoded: no points arrive (over
- * HID events still do). A run containing a packet the format does not define is dropped
- * whole.
+ * origin on an axis loses that first point). Formats 0, 3 and 5 are sent but no packet of
+ * theirs is decoded: no points arrive (over HID events still do). A run containing a packet
+ * the format does not define is dropped whole.
  *
  * @param format       0-5 (checked before the busy flags).
  * @param captureByte1 sent unchanged; its meaning is the pad's.
