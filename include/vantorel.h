@@ -172,10 +172,29 @@ VANTOREL_API unsigned char VANTOREL_CALL Brixa_GetLastError(void) VANTOREL_NOEXC
 
 /**
  * One line on why the calling thread's last export returned what it did (export 90 of the
- * Windows DLL): the cause where the library knows it ("open /dev/ttyS0: Permission
- * denied", "the terminal answered the handshake with status EC", "device gone: ...", "no
- * reply from ..."), otherwise the code's text as Brixa_ReturnCodeText() gives it. Never
- * contains card data, key fields, PIN blocks or entered digits.
+ * Windows DLL): the cause where the library knows it, otherwise the code's text as
+ * Brixa_ReturnCodeText() gives it (always so after a success, a refused argument, a running
+ * mode or a missing connection). The causes, by kind:
+ * - the OS refused the device: "open /dev/ttyS0: Permission denied (the user needs read
+ *   and write access ...)", "open /dev/ttyS9: No such file or directory",
+ *   "tcgetattr /dev/null: Inappropriate ioctl for device (not a serial port)";
+ * - the device is held: "/dev/ttyUSB0 is in use by another program or connection";
+ * - no HID device: "no HID device with vendor id 0ACD and product id 3910 found", or
+ *   "open /dev/hidraw3: Permission denied (see docs/linux-hid.md)";
+ * - the open handshake: "no answer from /dev/ttyUSB0 to the open handshake" (silence),
+ *   "the terminal answered the open handshake with status EC" (a refusal), "a garbled reply
+ *   from ... to the open handshake (12 bytes that are no reply frame)";
+ * - a command: "no reply from /dev/ttyUSB0 to the command 78 46 01" (silence, or a reply
+ *   too late), "the command 73 53 1D refused with status 0xEC", "a garbled reply from ...",
+ *   "the reply from ... is too short (6 bytes)", "the reply lacks what the call reads from
+ *   it (7 bytes)";
+ * - the device went away under an open connection (hang-up, unplugged, EIO/ENODEV), as
+ *   distinct from silence: "device gone: /dev/ttyUSB0 hung up", "device gone: /dev/ttyUSB0
+ *   read failed: Input/output error", "device gone: the HID device 0ACD:3910 is no longer
+ *   there".
+ * The wording may grow; match on the code, show the text. One line, at most 255
+ * characters. Never contains card data, key fields, PIN blocks or entered digits: only
+ * paths, OS error texts, ids, status bytes, command class/function/sub-command and counts.
  *
  * @return a zero-terminated string owned by the calling thread, valid until the thread's
  *         next export call; never null, never to be freed.
@@ -901,9 +920,12 @@ VANTOREL_API unsigned char VANTOREL_CALL Zelto_AddPointHandle(VantorelPointHandl
  * or a new Zelto_StartCapture() (which ends this one whatever its own answer).
  *
  * Point formats: 1 absolute (packets 9C/8C), 2 relative moves (90/80), 4 absolute (90/80).
- * Formats 0, 3 and 5 are sent but no packet of theirs is decoded: no points arrive (over
- * HID events still do). A run containing a packet the format does not define is dropped
- * whole.
+ * In format 2 every stroke starts from (0, 0) and a move is at most 511, so the pad reaches a
+ * stroke's first point farther out in several packets: those stops are not delivered (the
+ * first point is where the pen touched; a stroke that truly starts exactly 511 from the
+ * origin on an axis loses that first point). Formats 0, 3 and 5 are sent but no packet of
+ * theirs is decoded: no points arrive (over HID events still do). A run containing a packet
+ * the format does not define is dropped whole.
  *
  * The seven capture bytes follow the format unchanged. What they set (sampling, pen or
  * region behaviour) is the pad's; the virtual pad keeps them and acts on none, and the

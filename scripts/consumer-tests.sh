@@ -121,6 +121,40 @@ else
   tail -n 15 "$work/examples.build.log"
 fi
 
+# pkg-config outside CMake, with the run path README gives for a prefix the dynamic linker
+# does not search.
+pc_app=$work/build/pkg_config_cc/consumer
+mkdir -p "$(dirname "$pc_app")"
+# shellcheck disable=SC2046
+if cc -o "$pc_app" "$work/src/pkg_config/main.c" $(pkg-config --cflags --libs vantorel) \
+  -Wl,-rpath,"$(pkg-config --variable=libdir vantorel)" >"$work/pkg_config_cc.build.log" 2>&1; then
+  if run pkg_config_cc "$pc_app"; then ok "pkg-config with cc and a run path"; else
+    not_ok "pkg-config with cc and a run path: run" "$work/pkg_config_cc.run.log"
+  fi
+else
+  not_ok "pkg-config with cc and a run path: build" "$work/pkg_config_cc.build.log"
+fi
+
+# The installed tool and demo find the library in the prefix by themselves.
+for program in vantorel vantorel-demo; do
+  if [[ ! -x "$prefix/bin/$program" ]]; then
+    say "note: $program is not built here; its run path is not checked"
+    continue
+  fi
+  if env -u LD_LIBRARY_PATH ldd "$prefix/bin/$program" | grep -q "libvantorel.so.1 => $prefix/"; then
+    ok "$program finds the installed library without LD_LIBRARY_PATH"
+  else
+    not_ok "$program finds the installed library" "$(env -u LD_LIBRARY_PATH ldd "$prefix/bin/$program" | grep vantorel)"
+  fi
+done
+if [[ -x "$prefix/bin/vantorel" ]]; then
+  if env -u LD_LIBRARY_PATH "$prefix/bin/vantorel" settings list >"$work/tool.log" 2>&1; then
+    ok "installed vantorel runs"
+  else
+    not_ok "installed vantorel runs" "$work/tool.log"
+  fi
+fi
+
 # The package's version file turns away an application that needs another major version.
 if cmake -S "$work/src/find_package" -B "$work/build/find_package_v2" -G Ninja \
   -DCMAKE_PREFIX_PATH="$prefix" -DVANTOREL_WANTED_VERSION=2.0 >"$work/find_package_v2.log" 2>&1; then

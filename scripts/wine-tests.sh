@@ -118,6 +118,8 @@ tail_pid=$!
 if ((hid)); then
   "$vterm" --uhid <"$work/console.fifo" >"$work/console.out" 2>"$work/vterm.err" &
 else
+  # A link wine made itself (to /dev/ttyS2) would be refused as not the terminal's own.
+  rm -f "$WINEPREFIX/dosdevices/com3"
   "$vterm" --link "$WINEPREFIX/dosdevices/com3" <"$work/console.fifo" >"$work/console.out" \
     2>"$work/vterm.err" &
 fi

@@ -90,6 +90,35 @@ bool ReadScript(const std::string& path, std::vector<std::string>& lines) {
   return true;
 }
 
+// How long the end of the program waits for the host to read what was answered.
+constexpr std::chrono::milliseconds kDrainLimit{2000};
+
+// Makes `link` point at `target`. A path that is already there is left alone (another
+// terminal's link, or a file of the user's), except a dangling symbolic link: what a
+// terminal that was killed left behind. Returns the problem, or "".
+std::string MakeLink(const std::string& link, const std::string& target) {
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(link, ec);
+  if (std::filesystem::is_symlink(status) && !std::filesystem::exists(link, ec)) {
+    std::filesystem::remove(link, ec);
+  }
+  // Creating fails on an existing path, so two terminals started together cannot both win.
+  std::filesystem::create_symlink(target, link, ec);
+  if (ec == std::errc::file_exists) {
+    return link +
+           " already exists (another virtual terminal's link, or not a link at all); "
+           "choose another --link or remove it";
+  }
+  if (ec) return "cannot create " + link + ": " + ec.message();
+  return {};
+}
+
+// Removes `link` only while it still points at `target`: never another terminal's link.
+void RemoveOwnLink(const std::string& link, const std::string& target) {
+  std::error_code ec;
+  if (std::filesystem::read_symlink(link, ec) == target && !ec) std::filesystem::remove(link, ec);
+}
+
 int Run(const Options& o) {
   std::vector<std::string> script;
   if (!o.script.empty() && !ReadScript(o.script, script)) {
@@ -119,11 +148,8 @@ int Run(const Options& o) {
   } else {
     pty = std::make_unique<vterm::PtyFrontEnd>(terminal);
     if (!o.link.empty()) {
-      std::error_code ec;
-      std::filesystem::remove(o.link, ec);
-      std::filesystem::create_symlink(pty->Path(), o.link, ec);
-      if (ec) {
-        std::cerr << "vantorel-vterm: cannot create " << o.link << ": " << ec.message() << "\n";
+      if (std::string problem = MakeLink(o.link, pty->Path()); !problem.empty()) {
+        std::cerr << "vantorel-vterm: " << problem << "\n";
         return 1;
       }
     }
@@ -154,10 +180,10 @@ int Run(const Options& o) {
 
   vterm::Console console(terminal);
   const int rc = vterm::RunConsole(console, !o.noStdin, o.script, script);
-  if (!o.link.empty()) {
-    std::error_code ec;
-    std::filesystem::remove(o.link, ec);
-  }
+  // What the terminal answered before a `quit` (a script's last `wait`, then `quit`) reaches
+  // the host: closing the port would drop what it has not read yet. A signal ends at once.
+  if (pty && console.QuitRequested()) pty->Drain(kDrainLimit);
+  if (!o.link.empty()) RemoveOwnLink(o.link, pty->Path());
   return rc;
 }
 

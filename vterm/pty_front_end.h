@@ -7,6 +7,7 @@
 // the slave's input queue (a client's open flush drops them).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -36,6 +37,12 @@ class PtyFrontEnd {
   bool HungUp() const;
   // Bytes written to the master so far (what the host was sent).
   std::size_t BytesWritten() const;
+  // Waits until everything the terminal sent, and what it still holds back for later, has
+  // been written and read by the host (and the line stayed quiet for 300 ms, so that the
+  // host's read of it has ended), or `timeout` passed; true when all was read. Closing
+  // the master drops whatever the host has not read yet, so a program that ends calls this
+  // first.
+  bool Drain(std::chrono::milliseconds timeout);
 
  private:
   void Loop();

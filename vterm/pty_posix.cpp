@@ -2,13 +2,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "vterm/pty_front_end.h"
 
@@ -115,6 +118,38 @@ bool PtyFrontEnd::HungUp() const {
 std::size_t PtyFrontEnd::BytesWritten() const {
   std::lock_guard lock(mutex_);
   return written_;
+}
+
+bool PtyFrontEnd::Drain(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  auto clearSince = deadline;  // when all was last seen clear; `deadline`: not clear now
+  bool clear = false;
+  for (;;) {
+    bool left = terminal_.OutputPending();
+    {
+      std::lock_guard lock(mutex_);
+      if (closed_ || hangupRequested_) return false;
+      int unread = 0;
+      // The slave's input queue: what reached the host's side and was not read yet.
+      if (!pending_.empty() || ::ioctl(slaveKeeper_, FIONREAD, &unread) != 0 || unread > 0) {
+        left = true;
+      }
+    }
+    // Bytes written to the master reach the slave's queue a moment later, and a host reads
+    // a reply until its line stays silent for a while (a serial read call of 200 ms): all
+    // clear counts once it has held longer than that.
+    const auto now = std::chrono::steady_clock::now();
+    if (left) {
+      clear = false;
+    } else if (!clear) {
+      clear = true;
+      clearSince = now;
+    } else if (now - clearSince >= std::chrono::milliseconds(300)) {
+      return true;
+    }
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 void PtyFrontEnd::Loop() {

@@ -83,13 +83,17 @@ void Packet(Bytes& out, std::uint8_t status, int fx, int fy) {
   out.push_back(0);
 }
 
-// The packets of a stroke set and, per packet, the point it puts the pen at.
+// The packets of a stroke set and, per packet, the point it puts the pen at: a pen-up is
+// (-1, -1), and a stop on the way from the origin to a stroke's first point (relative moves
+// are at most 511 a packet) is kApproach, which the pen does not draw.
+constexpr PenPoint kApproach{-2, -2};
 void Encode(int format, const std::vector<Stroke>& strokes, Bytes& out,
             std::vector<PenPoint>& points) {
   const Codes codes = CodesFor(format);
   for (const Stroke& stroke : strokes) {
     PenPoint at{0, 0};
-    for (PenPoint p : stroke) {
+    for (const PenPoint& given : stroke) {
+      PenPoint p = given;
       p.x = std::clamp(p.x, 0, kPadRange - 1);
       p.y = std::clamp(p.y, 0, kPadRange - 1);
       if (format != 2) {
@@ -103,7 +107,7 @@ void Encode(int format, const std::vector<Stroke>& strokes, Bytes& out,
         const int dy = std::clamp(p.y - at.y, -kMaxMove, kMaxMove);
         Packet(out, codes.point, dx & 0x3FF, dy & 0x3FF);
         at = {at.x + dx, at.y + dy};
-        points.push_back(at);
+        points.push_back(&given == &stroke.front() && at != p ? kApproach : at);
       } while (at != p);
     }
     Packet(out, codes.penUp, 0, 0);
@@ -555,7 +559,7 @@ void SignpadModule::Tick() {
   // A lifted pen is news of its own: a pen-up opens a message, so a host hears at once
   // that a stroke ended.
   for (std::size_t at = streamAt_ + 5; at < end; at += 5) {
-    if (inkPoints_[at / 5].x < 0) {
+    if (inkPoints_[at / 5].x == -1) {
       end = at;
       break;
     }
@@ -564,6 +568,10 @@ void SignpadModule::Tick() {
                 stream_.begin() + static_cast<std::ptrdiff_t>(end));
   for (std::size_t at = streamAt_; at < end; at += 5) {
     const PenPoint p = inkPoints_[at / 5];
+    if (p == kApproach) {
+      ++pointCount_;  // the pad counts every packet it sends
+      continue;
+    }
     if (p.x < 0) {
       lastInk_.reset();
       continue;

@@ -444,6 +444,11 @@ std::size_t Terminal::GarbageBytes() const {
   return garbage_;
 }
 
+bool Terminal::OutputPending() const {
+  auto lock = Lock();
+  return !out_.empty();
+}
+
 void Terminal::Misbehave(const Misbehaviour& m) {
   auto lock = Lock();
   misbehaviour_ = m;

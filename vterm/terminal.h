@@ -256,6 +256,8 @@ class Terminal {
   bool WaitForSent(std::size_t count, std::chrono::milliseconds timeout) const;
   // Bytes skipped while looking for an STX, or dropped during a restart.
   std::size_t GarbageBytes() const;
+  // Whether output is still held back (a late reply, a delayed push) for its due time.
+  bool OutputPending() const;
 
   // Misbehaviour (replaces the one in force).
   void Misbehave(const Misbehaviour& m);

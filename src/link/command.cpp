@@ -1,6 +1,7 @@
 #include "link/command.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "crypto/secure_wipe.h"
 #include "link/hid_device.h"
@@ -26,7 +27,51 @@ void DropRestOfReply(const ReadOverflow& overflow) noexcept {
   }
 }
 
+// "the command 78 46 01": class, function and sub-command, which never carry a secret. A
+// ready frame (a picture) is named by that alone.
+void NoteCommand(const Outgoing& outgoing, const Reply& view, int received) noexcept {
+  const std::uint8_t* bytes = nullptr;
+  std::size_t length = 0;
+  if (outgoing.command != nullptr) {
+    bytes = outgoing.command->data();
+    length = outgoing.command->size();
+  }
+  char what[40] = "the command";
+  if (length >= 3) {
+    std::snprintf(what, sizeof what, "the command %02X %02X %02X", bytes[0], bytes[1], bytes[2]);
+  }
+  NoteUnacknowledged(view, received, what);
+}
+
 }  // namespace
+
+const char* LinkDeviceName(char* out, std::size_t outSize) noexcept {
+  if (outSize == 0) return out;
+  const LinkState& state = State();
+  if (state.linkIsHid.load() != 0) {
+    std::snprintf(out, outSize, "the HID device %04X:%04X",
+                  static_cast<unsigned>(state.hidVendorId.load()) & 0xFFFFu,
+                  static_cast<unsigned>(state.hidProductId.load()) & 0xFFFFu);
+  } else {
+    std::snprintf(out, outSize, "%s", TheSerialPort().Device());
+  }
+  return out;
+}
+
+void NoteUnacknowledged(const Reply& reply, int received, const char* what) noexcept {
+  char device[kDeviceNameSize];
+  LinkDeviceName(device, sizeof device);
+  if (received <= 0) {
+    last_error::Cause("no reply from %s to %s", device, what);
+  } else if (reply.RefusalStatus() != 0 || reply.HasNak()) {
+    last_error::Cause("%s refused with status 0x%02X", what, reply.RefusalStatus());
+  } else if (reply.HasAck()) {
+    last_error::Cause("the reply from %s to %s is too short (%d bytes)", device, what, received);
+  } else {
+    last_error::Cause("a garbled reply from %s to %s (%d bytes that are no reply frame)", device,
+                      what, received);
+  }
+}
 
 int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* reply,
              std::size_t replyCapacity, const ExchangeOptions& options) noexcept {
@@ -76,6 +121,9 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
       trace::Note("reply larger than the room for it: dropped whole");
     }
     crypto::SecureWipe(reply, replyCapacity);
+    char device[kDeviceNameSize];
+    last_error::Cause("a reply from %s larger than the room for it (%zu bytes), dropped whole",
+                      LinkDeviceName(device, sizeof device), replyCapacity);
     return 0;
   }
   received = std::max(received, 0);  // a failed read counts as no reply
@@ -131,9 +179,13 @@ std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& opti
                          : Reply(area.data(), received);
   if (!view.Acked(options.accept)) {
     if (options.startsLoop) DropUnclaimedInput();
+    NoteCommand(outgoing, view, received);
     return view.Status();
   }
-  if (onSuccess != nullptr && !onSuccess(context, view)) return VANTOREL_FAILURE;
+  if (onSuccess != nullptr && !onSuccess(context, view)) {
+    last_error::Cause("the reply lacks what the call reads from it (%zu bytes)", view.Count());
+    return VANTOREL_FAILURE;
+  }
   return VANTOREL_SUCCESS;
 }
 

@@ -97,6 +97,16 @@ inline std::size_t TextLength(const char* text, std::size_t limit) noexcept {
 int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* reply,
              std::size_t replyCapacity, const ExchangeOptions& options = {}) noexcept;
 
+// The connection's device as a cause names it: the serial device's path, or the HID
+// device's ids. Written to `out` (always terminated); returns `out`.
+inline constexpr std::size_t kDeviceNameSize = 272;  // a serial path and its terminator fit
+const char* LinkDeviceName(char* out, std::size_t outSize) noexcept;
+
+// Records why `reply` (`received` bytes) is no acknowledgement of `what` ("the open
+// handshake", "the command 78 46 01"): no answer, a refusal and its status, or bytes that
+// are no reply. A cause the transport recorded first (a vanished device) stays.
+void NoteUnacknowledged(const Reply& reply, int received, const char* what) noexcept;
+
 // Copies the command into commandBuffer, frames it there and exchanges it.
 int ExchangeCommand(const CommandBytes& command, std::uint8_t* reply, std::size_t replyCapacity,
                     const ExchangeOptions& options = {}) noexcept;

@@ -23,7 +23,20 @@ bool Handshake(const CommandBytes& command, Millis serialWait) {
   options.serialWait = serialWait;
   options.serialLimit = kHandshakeLimit;
   const int received = ExchangeCommand(command, reply.data(), reply.size(), options);
-  return Reply(reply.data(), received).Acked(Accept::Data);
+  const Reply view(reply.data(), received);
+  if (view.Acked(Accept::Data)) return true;
+  // A refused handshake is a terminal that is there: a different fault from silence.
+  if (received <= 0) {
+    char device[kDeviceNameSize];
+    last_error::Cause("no answer from %s to the open handshake",
+                      LinkDeviceName(device, sizeof device));
+  } else if (view.HasNak()) {
+    last_error::Cause("the terminal answered the open handshake with status %02X",
+                      view.RefusalStatus());
+  } else {
+    NoteUnacknowledged(view, received, "the open handshake");
+  }
+  return false;
 }
 
 bool ValidBaud(int baud) {

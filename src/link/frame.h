@@ -87,6 +87,10 @@ class Reply {
   // Byte 3, whatever follows it: ACK, or NAK.
   bool HasAck() const noexcept { return count_ > 3 && bytes_[3] == kAck; }
   bool HasNak() const noexcept { return count_ > 3 && bytes_[3] == kNak; }
+  // The status byte a refusal carries (0 when the reply is no refusal or stops before it).
+  std::uint8_t RefusalStatus() const noexcept {
+    return HasNak() && count_ > kDataOffset ? bytes_[kDataOffset] : 0;
+  }
   // The return code of a refusal's status byte (0 when unknown or absent).
   std::uint8_t Status() const noexcept { return count_ > kDataOffset ? MapReplyStatus(bytes_) : 0; }
   // The data between the ACK and the check bytes; empty when the reply is not a whole frame.

@@ -60,6 +60,7 @@ class HidrawBackend final : public HidBackend {
       }
       return false;
     }
+    char refusal[400] = "";
     while (const dirent* entry = readdir(dir)) {
       if (std::strncmp(entry->d_name, "hidraw", 6) != 0) continue;
       unsigned vendor = 0;
@@ -85,8 +86,13 @@ class HidrawBackend final : public HidBackend {
       std::snprintf(devPath, sizeof devPath, "/dev/%s", entry->d_name);
       const int fd = ::open(devPath, O_RDWR | O_CLOEXEC | O_NONBLOCK);
       if (fd < 0) {  // held exclusively or no permission: skip it
+        const int error = errno;
+        // Said only if no node opens: then it is why the search failed.
+        if (refusal[0] == '\0') {
+          std::snprintf(refusal, sizeof refusal, "open %s: %s%s", devPath, std::strerror(error),
+                        error == EACCES || error == EPERM ? " (see docs/linux-hid.md)" : "");
+        }
         if (tracing) [[unlikely]] {
-          const int error = errno;
           trace::OsError("open", devPath, std::strerror(error),
                          error == EACCES || error == EPERM ? "see docs/linux-hid.md" : nullptr);
         }
@@ -99,6 +105,7 @@ class HidrawBackend final : public HidBackend {
       break;
     }
     closedir(dir);
+    if (fd_ < 0 && refusal[0] != '\0') last_error::Cause("%s", refusal);
     if (fd_ < 0 && tracing) [[unlikely]] {
       char text[96];
       std::snprintf(text, sizeof text, "hidraw: no openable node with ids %04X:%04X",
@@ -146,8 +153,12 @@ class HidrawBackend final : public HidBackend {
     pollfd pfd{fd_, POLLOUT, 0};
     if (::poll(&pfd, 1, ToMs(kHidReportWriteWait)) != 1 ||
         (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-      if (trace::On()) [[unlikely]]
-        trace::Note("hidraw: the device takes no report (gone?)");
+      if (trace::On()) [[unlikely]] {
+        char text[300];
+        std::snprintf(text, sizeof text, "hidraw: /dev/%s takes no report (gone?)", node_);
+        trace::Note(text);
+      }
+      last_error::Cause("device gone: /dev/%s takes no report", node_);
       return false;
     }
     // hidraw takes the report id in front, also for unnumbered reports.
@@ -165,8 +176,12 @@ class HidrawBackend final : public HidBackend {
     if (ready == 0) return 0;
     if (ready < 0) return errno == EINTR ? 0 : -1;
     if ((pfd.revents & POLLIN) == 0) {
-      if (trace::On()) [[unlikely]]
-        trace::Note("hidraw: the device hung up or failed");
+      if (trace::On()) [[unlikely]] {
+        char text[300];
+        std::snprintf(text, sizeof text, "hidraw: /dev/%s hung up or failed", node_);
+        trace::Note(text);
+      }
+      last_error::Cause("device gone: /dev/%s hung up or failed", node_);
       return -1;
     }
     // hidraw returns unnumbered input reports without the id byte: put the 0 back.

@@ -5,12 +5,18 @@
 #include <cstring>
 
 #include "crypto/secure_wipe.h"
+#include "link/last_error.h"
 
 namespace vantorel::link {
 namespace {
 
 // Report buffers are fixed; the terminal's reports are 65 bytes with the id.
 constexpr std::size_t kMaxReport = 1024;
+
+// An id as causes show it: the device's ids are 16-bit.
+unsigned Id(int id) noexcept {
+  return static_cast<unsigned>(id) & 0xFFFFu;
+}
 
 }  // namespace
 
@@ -38,9 +44,20 @@ int HidDevice::Open(int vendorId, int productId, bool trustHandle) noexcept {
   // The device searched again is the one already open: its handle stays, and with it every
   // report waiting on it.
   if (open_ && Backend().Reuse(vendorId, productId)) return 1;
+  const bool wasOpen = open_;
   KeepPendingReports();
   CloseHandle();
   open_ = Backend().Open(vendorId, productId);
+  if (!open_) {
+    // A backend that knows more (a node it could not open) has said so already.
+    if (wasOpen) {
+      last_error::Cause("device gone: the HID device %04X:%04X is no longer there", Id(vendorId),
+                        Id(productId));
+    } else {
+      last_error::Cause("no HID device with vendor id %04X and product id %04X found", Id(vendorId),
+                        Id(productId));
+    }
+  }
   return open_ ? 1 : 0;
 }
 
@@ -74,7 +91,11 @@ std::size_t HidDevice::WriteReports(const std::uint8_t* bytes, std::size_t lengt
     report[1] = left > kReportData ? static_cast<std::uint8_t>(0x80 | kReportData)
                                    : static_cast<std::uint8_t>(take);
     std::memcpy(report.data() + 2, bytes + offset, take);
-    if (!backend.WriteReport(report.data(), reportLength)) return offset;
+    if (!backend.WriteReport(report.data(), reportLength)) {
+      last_error::Cause("device gone: the HID device %04X:%04X takes no report", Id(vendorId_),
+                        Id(productId_));
+      return offset;
+    }
     offset += take;
   }
   return offset;
@@ -112,6 +133,8 @@ int HidDevice::ReadReport(std::uint8_t* chunk, Millis timeout, bool kept) noexce
   const int got = backend.ReadReport(report.data(), report.size(), ToMs(timeout));
   if (got < 0) {
     handleFailed_ = true;
+    last_error::Cause("device gone: the HID device %04X:%04X hung up or failed", Id(vendorId_),
+                      Id(productId_));
     return 0;
   }
   if (got >= 2 && report[1] != 0) {

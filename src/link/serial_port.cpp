@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -195,9 +196,11 @@ int SerialPort::Open(const char* openString) noexcept {
   if (!SplitOpenString(openString, parts)) return 0;
   char device[sizeof parts.deviceName];
   ResolvePortDevice(parts.deviceName, device, sizeof device);
+  std::snprintf(device_, sizeof device_, "%s", device);
   std::memcpy(lineSettings_, parts.lineSettings, sizeof lineSettings_);
   if (trace::On()) [[unlikely]]
     TraceOpen(parts.deviceName, device, lineSettings_);
+  if (device[0] == '\0') last_error::Cause("%s names no device", parts.deviceName);
   if (device[0] == '\0' || !OpenDevice(device, lineSettings_)) {
     CloseDevice();
     isOpen_.store(0);

@@ -74,6 +74,9 @@ class SerialPort {
   // Closes the device; always performed.
   void Close() noexcept;
   bool IsOpen() const noexcept { return isOpen_.load() != 0; }
+  // The device path the last Open resolved its name to ("" before any): what causes and
+  // trace lines name.
+  const char* Device() const noexcept { return device_; }
 
  private:
   // The OS half. OpenDevice applies the line settings, raw mode, the time-outs and
@@ -92,6 +95,7 @@ class SerialPort {
   std::atomic<int> isOpen_{0};
   std::intptr_t handle_ = -1;  // file descriptor or HANDLE
   char lineSettings_[257] = {};
+  char device_[257] = {};
 };
 
 // The one instance of the process, in LinkState (link_state.h).

@@ -49,12 +49,24 @@ bool StandardConstant(int baud, speed_t& constant) noexcept {
   return false;
 }
 
-// Trace lines for the OS errors of the serial port (only called with tracing on).
-void TraceError(const char* call, const char* path, int error) noexcept {
+// An OS error of the serial port: the call's cause (recorded whether or not the trace is
+// on) and its trace line.
+void Fail(const char* call, const char* path, int error) noexcept {
   const char* hint = nullptr;
   if (error == EACCES || error == EPERM) {
     hint = "the user needs read and write access to the device (on Debian: the dialout group)";
   }
+  if (error == EBUSY) {
+    last_error::Cause("%s is in use by another program or connection", path);
+  } else if (hint != nullptr) {
+    last_error::Cause("%s %s: %s (%s)", call, path, std::strerror(error), hint);
+  } else if (error == ENOTTY) {
+    last_error::Cause("%s %s: %s (not a serial port)", call, path, std::strerror(error));
+  } else {
+    last_error::Cause("%s %s: %s", call, path, std::strerror(error));
+  }
+  if (!trace::On()) [[likely]]
+    return;
   if (error == EBUSY) {
     try {
       trace::Note((std::string(path) + " is in use by another program").c_str());
@@ -62,7 +74,22 @@ void TraceError(const char* call, const char* path, int error) noexcept {
     }
     return;
   }
-  trace::OsError(call, path, std::strerror(error), hint);
+  trace::OsError(call, path, std::strerror(error), error == ENOTTY ? "not a serial port" : hint);
+}
+
+// The device went away under an open connection (hang-up, unplugged adapter, EIO).
+// `error` (0: none) adds the OS's word for it.
+void Gone(const char* path, const char* how, int error = 0) noexcept {
+  char text[400];
+  std::snprintf(text, sizeof text, "%s %s%s%s", path, how, error != 0 ? ": " : "",
+                error != 0 ? std::strerror(error) : "");
+  last_error::Cause("device gone: %s", text);
+  if (trace::On()) [[unlikely]] {
+    try {
+      trace::Note((std::string("serial port ") + text).c_str());
+    } catch (...) {
+    }
+  }
 }
 
 int Fd(std::intptr_t handle) noexcept {
@@ -151,8 +178,7 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   // writes poll anyway.
   const int fd = ::open(deviceName, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    if (trace::On()) [[unlikely]]
-      TraceError("open", deviceName, errno);
+    Fail("open", deviceName, errno);
     return false;
   }
 
@@ -161,39 +187,29 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   // the lock holder may become the handle: CloseDevice lifts the exclusive flag, and that
   // flag would be the owner's.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (trace::On()) [[unlikely]]
-      TraceError("flock", deviceName, errno == EWOULDBLOCK ? EBUSY : errno);
+    Fail("flock", deviceName, errno == EWOULDBLOCK ? EBUSY : errno);
     ::close(fd);
     return false;
   }
   handle_ = fd;
   if (::ioctl(fd, TIOCEXCL) != 0) {
-    if (trace::On()) [[unlikely]]
-      TraceError("ioctl(TIOCEXCL)", deviceName, errno);
+    Fail("ioctl(TIOCEXCL)", deviceName, errno);
     return false;
   }
 
   termios t{};
   if (::tcgetattr(fd, &t) != 0) {
-    if (trace::On()) [[unlikely]] {
-      if (errno == ENOTTY) {
-        trace::OsError("tcgetattr", deviceName, std::strerror(errno), "not a serial port");
-      } else {
-        TraceError("tcgetattr", deviceName, errno);
-      }
-    }
+    Fail("tcgetattr", deviceName, errno);
     return false;
   }
   int customBaud = 0;
   ComposeTermios(settings, t, customBaud);
   if (::tcsetattr(fd, TCSANOW, &t) != 0) {
-    if (trace::On()) [[unlikely]]
-      TraceError("tcsetattr", deviceName, errno);
+    Fail("tcsetattr", deviceName, errno);
     return false;
   }
   if (customBaud != 0 && !SetCustomBaud(fd, customBaud)) {
-    if (trace::On()) [[unlikely]]
-      TraceError("set baud rate", deviceName, errno);
+    Fail("set baud rate", deviceName, errno);
     return false;
   }
 
@@ -201,15 +217,13 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   // modem lines and says so with ENOTTY or EINVAL; that is no reason to fail.
   int lines = TIOCM_DTR | TIOCM_RTS;
   if (::ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
-    if (trace::On()) [[unlikely]]
-      TraceError("ioctl(TIOCMBIS)", deviceName, errno);
+    Fail("ioctl(TIOCMBIS)", deviceName, errno);
     return false;
   }
 
   // Whatever the line carried before we owned it is no answer to anything we send.
   if (::tcflush(fd, TCIOFLUSH) != 0) {
-    if (trace::On()) [[unlikely]]
-      TraceError("tcflush", deviceName, errno);
+    Fail("tcflush", deviceName, errno);
     return false;
   }
   return true;
@@ -232,14 +246,12 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count, const ReadEnd&
     const int ready = ::poll(&p, 1, waitMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
-      if (trace::On()) [[unlikely]]
-        TraceError("poll", "serial port", errno);
+      Fail("poll", device_, errno);
       return fail();
     }
     if (ready == 0) continue;         // the deadline check above ends the loop
     if ((p.revents & POLLIN) == 0) {  // POLLHUP, POLLERR, POLLNVAL alone
-      if (trace::On()) [[unlikely]]
-        trace::Note("serial port: the device hung up or failed");
+      Gone(device_, (p.revents & POLLHUP) != 0 ? "hung up" : "failed");
       return fail();
     }
     const ssize_t n = ::read(fd, buffer + got, count - got);
@@ -251,14 +263,13 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count, const ReadEnd&
       continue;
     }
     if (n == 0) {  // a hung-up terminal reads as end of file
-      if (trace::On()) [[unlikely]]
-        trace::Note("serial port: end of file (the device hung up)");
+      Gone(device_, "hung up (end of file)");
       return fail();
     }
     if (errno == EINTR || errno == EAGAIN) continue;
-    if (trace::On()) [[unlikely]]
-      TraceError("read", "serial port", errno);
-    return fail();  // EIO and the like: the device is gone
+    // EIO, ENXIO, ENODEV and the like: the device is gone.
+    Gone(device_, "read failed", errno);
+    return fail();
   }
   return static_cast<int>(got);
 }
@@ -273,8 +284,11 @@ int SerialPort::ReadNow(std::uint8_t* buffer, std::size_t count) noexcept {
     const int ready = ::poll(&p, 1, 0);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) break;
-    if (ready == 0) break;                                                       // nothing waits
-    if ((p.revents & POLLIN) == 0) return got > 0 ? static_cast<int>(got) : -1;  // hung up
+    if (ready == 0) break;  // nothing waits
+    if ((p.revents & POLLIN) == 0) {
+      Gone(device_, "hung up");
+      return got > 0 ? static_cast<int>(got) : -1;
+    }
     const ssize_t n = ::read(fd, buffer + got, count - got);
     if (n > 0) {
       got += static_cast<std::size_t>(n);
@@ -299,16 +313,14 @@ int SerialPort::WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcep
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
-      if (trace::On()) [[unlikely]]
-        TraceError("write", "serial port", errno);
+      Gone(device_, "write failed", errno);
       return -1;
     }
     pollfd p{fd, POLLOUT, 0};
     const int ready = ::poll(&p, 1, ToMs(kSerialWriteStall));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0 || (p.revents & POLLOUT) == 0) {
-      if (trace::On()) [[unlikely]]
-        trace::Note("serial port: the device takes no more bytes");
+      Gone(device_, "takes no more bytes");
       return -1;
     }
   }

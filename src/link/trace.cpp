@@ -115,6 +115,31 @@ bool SecretModeActive() noexcept {
 
 }  // namespace
 
+namespace {
+
+bool SameWord(const char* text, const char* word) noexcept {
+  for (; *text != '\0' && *word != '\0'; ++text, ++word) {
+    const char c = (*text >= 'A' && *text <= 'Z') ? static_cast<char>(*text - 'A' + 'a') : *text;
+    if (c != *word) return false;
+  }
+  return *text == *word;
+}
+
+// A switch rather than a path: "1", "on", "yes", "true" mean standard error, "0", "off",
+// "no", "false" mean off. Nobody means a trace file named "1" in the working directory.
+enum class Switch { kNone, kOn, kOff };
+Switch SwitchWord(const char* target) noexcept {
+  for (const char* word : {"1", "on", "yes", "true"}) {
+    if (SameWord(target, word)) return Switch::kOn;
+  }
+  for (const char* word : {"0", "off", "no", "false"}) {
+    if (SameWord(target, word)) return Switch::kOff;
+  }
+  return Switch::kNone;
+}
+
+}  // namespace
+
 void Configure(const char* target) noexcept {
   std::lock_guard<std::mutex> lock(sinkMutex);
   detail::enabled.store(false);
@@ -122,7 +147,9 @@ void Configure(const char* target) noexcept {
   sink = nullptr;
   sinkIsFile = false;
   if (target == nullptr || *target == '\0') return;
-  if (std::strcmp(target, "stderr") == 0) {
+  const Switch word = SwitchWord(target);
+  if (word == Switch::kOff) return;
+  if (word == Switch::kOn || std::strcmp(target, "stderr") == 0) {
     sink = stderr;
   } else {
     sink = std::fopen(target, "a");

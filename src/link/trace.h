@@ -1,6 +1,7 @@
 // The trace: one line per event (frames sent and received, OS errors, devices looked at,
 // return codes) to standard error or a file, chosen by VANTOREL_TRACE when the library is
-// loaded ("stderr", or a path; unset or empty: off).
+// loaded ("stderr" or a switch word "1"/"on"/"yes"/"true": standard error; a path: that file;
+// unset, empty or "0"/"off"/"no"/"false": off).
 //
 // Off, every hook costs one relaxed atomic load: call sites test On() before doing any work.
 // Secrets never reach a line: frames of PIN-pad entries, key loading and encrypted data (the
@@ -25,7 +26,7 @@ inline bool On() noexcept {
   return detail::enabled.load(std::memory_order_relaxed);
 }
 
-// Switches the trace to `target` ("stderr", a path, or null/empty for off). The library does
+// Switches the trace to `target` (as VANTOREL_TRACE above; null is off). The library does
 // this once at load with VANTOREL_TRACE; tests may call it again.
 void Configure(const char* target) noexcept;
 

@@ -153,7 +153,7 @@ class ReceiveLoop {
     if (whole == 0 || pointContext.load() == nullptr ||
         DecodePointPackets(format_, {assembly_.data(), whole}, decode_, count, position_)) {
       KeepCarry(total, whole);
-      return count;
+      return format_ == 2 ? DropApproach(decode_, count, approach_) : count;
     }
     std::size_t at = whole;
     const std::size_t failedAt = static_cast<std::size_t>(count / 2) * kPacketSize;
@@ -211,6 +211,7 @@ class ReceiveLoop {
   const link::PollingMode::Ticket ticket_;
   std::size_t carry_ = 0;
   RelativePosition position_;
+  StrokeApproach approach_;
   std::array<std::uint8_t, kHidReadArea> read_{};
   std::array<std::uint8_t, kHidReadArea> assembly_{};
   std::array<int, kDecodeArea> decode_{};

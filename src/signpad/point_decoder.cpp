@@ -71,6 +71,29 @@ bool DecodePointPackets(int format, std::span<const std::uint8_t> bytes,
   return true;
 }
 
+int DropApproach(std::span<std::int32_t> values, int count, StrokeApproach& approach) noexcept {
+  constexpr std::int32_t kLargestMove = 511;
+  int kept = 0;
+  for (int i = 0; i + 1 < count; i += 2) {
+    const std::int32_t x = values[static_cast<std::size_t>(i)];
+    const std::int32_t y = values[static_cast<std::size_t>(i) + 1];
+    if (x < 0) {
+      approach = {};
+    } else {
+      const bool stop =
+          !approach.touched && (x - approach.x == kLargestMove || y - approach.y == kLargestMove);
+      approach.x = x;
+      approach.y = y;
+      if (stop) continue;
+      approach.touched = true;
+    }
+    values[static_cast<std::size_t>(kept)] = x;
+    values[static_cast<std::size_t>(kept) + 1] = y;
+    kept += 2;
+  }
+  return kept;
+}
+
 bool IsStatusByte(int format, std::uint8_t byte) noexcept {
   switch (format) {
     case 1:

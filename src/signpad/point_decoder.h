@@ -39,6 +39,23 @@ bool DecodePointPackets(int format, std::span<const std::uint8_t> bytes,
                         std::span<std::int32_t> values, int& count,
                         RelativePosition& position) noexcept;
 
+// Relative moves are at most 511 a packet, so a pad reaches a stroke's first point farther
+// out than that from the origin in several packets: each but the last is a stop on its way,
+// not a point the pen drew. A stop's move is the largest there is (511) on an axis; the first
+// packet of a stroke that is not such a move is where the pen touched down.
+struct StrokeApproach {
+  std::int32_t x = 0;  // where the last packet left the pen (the origin after a pen-up)
+  std::int32_t y = 0;
+  bool touched = false;  // the stroke's first drawn point has come
+};
+
+// Removes from the decoded format-2 `values` (`count` of them, pen-ups as (-1, -1)) the
+// stops on the way to each stroke's first point, keeping the order of the rest; returns the
+// new count. `approach` carries over from one run to the next, as the relative position
+// does. A stroke that truly begins exactly 511 from the origin on an axis loses that first
+// point: one sample, where the alternative is a line nobody drew.
+int DropApproach(std::span<std::int32_t> values, int count, StrokeApproach& approach) noexcept;
+
 // Whether `byte` is a point or pen-up code of `format` (false for formats without a decoding).
 bool IsStatusByte(int format, std::uint8_t byte) noexcept;
 

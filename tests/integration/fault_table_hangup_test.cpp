@@ -92,6 +92,13 @@ TEST_P(FaultHangup, CallsEndInTimeAndAFreshOpenWorks) {
       EXPECT_EQ(Brixa_GetVersion(out.buffer.data(), &out.length), VANTOREL_FAILURE);
       EXPECT_LE(ElapsedMs(start), Expected(session, kSilent) + kLate);
       EXPECT_TRUE(out.Untouched());
+      // Gone, not silent, and which device.
+      const std::string cause = Brixa_GetLastErrorText();
+      EXPECT_EQ(cause.rfind("device gone: " + (session.serial() ? session.pty()->Path()
+                                                                : "the HID device 0ACD:3910"),
+                            0),
+                0u)
+          << cause;
       start = Clock::now();
       EXPECT_EQ(Brixa_ControlAudio(1), VANTOREL_FAILURE) << "the port is gone";
       EXPECT_LE(ElapsedMs(start), Expected(session, kSilent) + kLate);

@@ -3,6 +3,7 @@
 // command still gets its own reply once whatever the fault left over has arrived.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -30,6 +31,15 @@ struct Codes {
   unsigned char hid;
 };
 
+struct Causes {
+  const char* serial;
+  const char* hid;
+};
+constexpr Causes kNoReply{"no reply from ", "no reply from "};
+constexpr Causes kTooShort{"the reply from ", "the reply from "};
+constexpr Causes kGarbled{"a garbled reply from ", "a garbled reply from "};
+constexpr Causes kSuccess{"success", "success"};
+
 struct ReplyRow {
   const char* name;
   vterm::Misbehaviour fault;
@@ -37,6 +47,7 @@ struct ReplyRow {
   Codes rc;
   Span time;
   long settleMs;   // after the call's start, whatever the terminal still sends has left
+  Causes cause;    // how Brixa_GetLastErrorText begins
   int slowMs = 0;  // the terminal's processing delay for the call
 };
 
@@ -79,19 +90,20 @@ constexpr Span kCutShort{kCommandWait + kSerialWait + kSerialSilence, kCommandWa
                          0};
 
 const ReplyRow kRows[] = {
-    {"Silent", Fault(vterm::Fault::kSilent), Call::kData, {0, 0}, kSilent, 0},
-    {"SilentToASetter", Fault(vterm::Fault::kSilent), Call::kSet, {0, 0}, kSilent, 0},
-    {"ReplyWithoutItsAckByte", Short(3), Call::kData, {0, 0}, kCutShort, 0},
-    {"AckWithoutData", Short(6), Call::kData, {0, 0}, kCutShort, 0},
-    {"BytesThatAreNoFrame", Garbage(12), Call::kData, {0, 0}, kCutShort, 0},
-    {"BytesThatAreNoFrameToASetter", Garbage(12), Call::kSet, {0, 0}, kCutShort, 0},
+    {"Silent", Fault(vterm::Fault::kSilent), Call::kData, {0, 0}, kSilent, 0, kNoReply},
+    {"SilentToASetter", Fault(vterm::Fault::kSilent), Call::kSet, {0, 0}, kSilent, 0, kNoReply},
+    {"ReplyWithoutItsAckByte", Short(3), Call::kData, {0, 0}, kCutShort, 0, kGarbled},
+    {"AckWithoutData", Short(6), Call::kData, {0, 0}, kCutShort, 0, kTooShort},
+    {"BytesThatAreNoFrame", Garbage(12), Call::kData, {0, 0}, kCutShort, 0, kGarbled},
+    {"BytesThatAreNoFrameToASetter", Garbage(12), Call::kSet, {0, 0}, kCutShort, 0, kGarbled},
     // Over serial the chunk that overflows the 512-byte reply ends the read at once.
     {"NoiseBeyondTheReplyBuffer",
      Garbage(700),
      Call::kData,
      {0, 0},
      {kCommandWait + kSerialWait, kCommandWait, kPromptCutShort, 0},
-     0},
+     0,
+     {"a garbled reply from ", "a reply from "}},
     // Both pieces inside one serial read call; under the prompt profile the read ends with
     // the reply.
     {"SplitBelowTheReadGap",
@@ -100,7 +112,8 @@ const ReplyRow kRows[] = {
      {1, 1},
      {kFirstPiece + 30 + kSerialGap + kSerialSilence, kFirstPiece + 30, kPromptFirstPiece + 30,
       kPromptFirstPiece + 30},
-     0},
+     0,
+     kSuccess},
     // The first read call ends at the gap; the next one collects the rest.
     {"SplitAboveTheReadGap",
      Split(120),
@@ -108,14 +121,16 @@ const ReplyRow kRows[] = {
      {1, 1},
      {kFirstPiece + 120 + kSerialGap + kSerialSilence, kFirstPiece + 120, kPromptFirstPiece + 120,
       kPromptFirstPiece + 120},
-     0},
+     0,
+     kSuccess},
     {"SplitAboveTheReadGapToASetter",
      Split(120),
      Call::kSet,
      {1, 1},
      {kFirstPiece + 120 + kSerialGap + kSerialSilence, kFirstPiece + 120, kPromptFirstPiece + 120,
       kPromptFirstPiece + 120},
-     0},
+     0,
+     kSuccess},
     // A silent serial read call ends the reply before the rest comes; HID waits on.
     {"SplitAboveTheSilentRead",
      Split(380),
@@ -123,14 +138,16 @@ const ReplyRow kRows[] = {
      {0, 1},
      {kFirstPiece + kSerialGap + kSerialSilence, kFirstPiece + 380,
       kPromptFirstPiece + kSerialGap + kSerialSilence, kPromptFirstPiece + 380},
-     kFirstPiece + 380},
+     kFirstPiece + 380,
+     {"the reply from ", "success"}},
     {"SplitAboveTheReportWait",
      Split(700),
      Call::kData,
      {0, 0},
      {kFirstPiece + kSerialGap + kSerialSilence, kFirstPiece + kHidReportWait,
       kPromptFirstPiece + kSerialGap + kSerialSilence, kPromptFirstPiece + kHidReportWait},
-     kFirstPiece + 700},
+     kFirstPiece + 700,
+     kTooShort},
     // A slow terminal: answered within the wait of both profiles, or after it.
     {"SlowTerminal",
      vterm::Misbehaviour{},
@@ -138,6 +155,7 @@ const ReplyRow kRows[] = {
      {1, 1},
      {kCommandWait + kSerialWait + kSerialGap + kSerialSilence, kCommandWait + 250, 250, 250},
      0,
+     kSuccess,
      250},
     {"TooSlowTerminal",
      vterm::Misbehaviour{},
@@ -145,9 +163,10 @@ const ReplyRow kRows[] = {
      {0, 0},
      kSilent,
      kCommandWait + 600,
+     kNoReply,
      600},
-    {"LateReply", Late(1200), Call::kData, {0, 0}, kSilent, kCommandWait + 1200},
-    {"LateReplyToASetter", Late(1200), Call::kSet, {0, 0}, kSilent, kCommandWait + 1200},
+    {"LateReply", Late(1200), Call::kData, {0, 0}, kSilent, kCommandWait + 1200, kNoReply},
+    {"LateReplyToASetter", Late(1200), Call::kSet, {0, 0}, kSilent, kCommandWait + 1200, kNoReply},
 };
 
 void PrintTo(const ReplyRow& row, std::ostream* os) {
@@ -176,6 +195,15 @@ TEST_P(FaultReply, ReturnsInTimeAndLeavesNothingForTheNextCommand) {
 
   const unsigned char expected = session.serial() ? row.rc.serial : row.rc.hid;
   EXPECT_EQ(rc, expected);
+  // What the application learns about it: the cause, naming the device (or the code's text).
+  const std::string cause = Brixa_GetLastErrorText();
+  const char* expectedCause = session.serial() ? row.cause.serial : row.cause.hid;
+  EXPECT_EQ(cause.rfind(expectedCause, 0), 0u) << cause;
+  if (expected != VANTOREL_SUCCESS) {
+    EXPECT_NE(cause.find(session.serial() ? session.pty()->Path() : "device 0ACD:3910"),
+              std::string::npos)
+        << cause;
+  }
   if (row.call == Call::kData) {
     if (expected == VANTOREL_SUCCESS) {
       EXPECT_EQ(out.Text(), kVersion) << "the whole reply, joined";
@@ -233,6 +261,10 @@ TEST_P(FaultStatus, RefusalsMapToTheirCodesAndWriteNothing) {
     Output out;
     auto start = Clock::now();
     EXPECT_EQ(Brixa_GetVersion(out.buffer.data(), &out.length), row.rc) << what;
+    char refused[64];
+    std::snprintf(refused, sizeof refused, "the command 78 46 01 refused with status 0x%02X",
+                  row.status);
+    EXPECT_STREQ(Brixa_GetLastErrorText(), refused);
     ExpectTime(ElapsedMs(start), Expected(session, kAnswered), what);
     EXPECT_TRUE(out.Untouched()) << what;
     start = Clock::now();

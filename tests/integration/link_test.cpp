@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <latch>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -70,9 +71,11 @@ TEST_P(Link, FailedHandshakeLeavesTheLinkClosedAndReopenable) {
   struct Case {
     const char* what;
     vterm::Misbehaviour misbehaviour;
+    std::string cause;  // the start of Brixa_GetLastErrorText
   };
   vterm::Misbehaviour refuseVersion;
   refuseVersion.fault = vterm::Fault::kRefuse;
+  refuseVersion.status = 0xEC;
   vterm::Misbehaviour refuseHeadOff = refuseVersion;
   refuseHeadOff.skip = 1;
   vterm::Misbehaviour silent;
@@ -80,11 +83,22 @@ TEST_P(Link, FailedHandshakeLeavesTheLinkClosedAndReopenable) {
   vterm::Misbehaviour shortVersion;
   shortVersion.fault = vterm::Fault::kShort;
   shortVersion.keepBytes = 6;
+  vterm::Misbehaviour garbled;
+  garbled.fault = vterm::Fault::kGarbage;
+  garbled.garbageLength = 12;
+  const std::string device = session.serial() ? session.pty()->Path() : "the HID device 0ACD:3910";
+  const std::string refused = "the terminal answered the open handshake with status EC";
   for (const Case& c :
-       {Case{"version refused", refuseVersion}, Case{"head-off refused", refuseHeadOff},
-        Case{"silent", silent}, Case{"six-byte reply", shortVersion}}) {
+       {Case{"version refused", refuseVersion, refused},
+        Case{"head-off refused", refuseHeadOff, refused},
+        Case{"silent", silent, "no answer from " + device + " to the open handshake"},
+        Case{"six-byte reply", shortVersion,
+             "the reply from " + device + " to the open handshake is too short (6 bytes)"},
+        Case{"garbled", garbled, "a garbled reply from " + device + " to the open handshake"}}) {
     session.terminal().Misbehave(c.misbehaviour);
     EXPECT_EQ(OpenAgain(session), VANTOREL_FAILURE) << c.what;
+    const std::string cause = Brixa_GetLastErrorText();
+    EXPECT_EQ(cause.rfind(c.cause, 0), 0u) << c.what << ": " << cause;
     char buffer[512];
     int length = 0;
     EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_NOT_OPEN) << c.what;
@@ -108,9 +122,44 @@ TEST_P(Link, RefusalsMapToReturnCodes) {
     int length = -7;
     EXPECT_EQ(Brixa_GetVersion(buffer, &length), code) << int(status);
     EXPECT_EQ(length, -7) << "outputs untouched on failure";
+    EXPECT_EQ(Brixa_GetLastError(), code);
     session.terminal().RefuseNext(1, status);
     EXPECT_EQ(Brixa_ControlAudio(1), code) << int(status);
   }
+}
+
+// The last error belongs to the thread that made the call: two threads failing at once for
+// different reasons each read their own code and cause.
+TEST_P(Link, EachThreadSeesItsOwnLastError) {
+  ASSERT_EQ(session.Open(), VANTOREL_SUCCESS);
+  session.terminal().RefuseNext(1, 0x18);
+  std::latch called(2);
+  std::latch read(2);
+  std::string causes[2];
+  unsigned char codes[2] = {};
+  std::thread refused([&] {
+    char buffer[512];
+    int length = 0;
+    Brixa_GetVersion(buffer, &length);
+    called.arrive_and_wait();
+    codes[0] = Brixa_GetLastError();
+    causes[0] = Brixa_GetLastErrorText();
+    read.count_down();
+  });
+  std::thread alreadyOpen([&] {
+    Brixa_OpenPort(support::kPort, 9600, 'N', 1, 8);
+    called.arrive_and_wait();
+    read.arrive_and_wait();  // the other thread has read its own by now
+    codes[1] = Brixa_GetLastError();
+    causes[1] = Brixa_GetLastErrorText();
+  });
+  refused.join();
+  alreadyOpen.join();
+  EXPECT_EQ(codes[0], VANTOREL_STATUS_18);
+  EXPECT_EQ(causes[0], "the command 78 46 01 refused with status 0x18");
+  EXPECT_EQ(codes[1], VANTOREL_ALREADY_OPEN);
+  EXPECT_EQ(causes[1], "a connection is already open");
+  EXPECT_EQ(Brixa_GetLastError(), VANTOREL_SUCCESS) << "this thread's own: the open";
 }
 
 TEST_P(Link, MissingShortAndGarbledRepliesFail) {
@@ -207,6 +256,10 @@ TEST(LinkSerial, MapPortChecksAndRestores) {
   EXPECT_EQ(Brixa_MapPort(4, std::string(256, 'x').c_str()), VANTOREL_INVALID_ARGUMENT);
   EXPECT_EQ(Brixa_MapPort(4, ("/" + std::string(254, 'x')).c_str()), VANTOREL_SUCCESS);
   EXPECT_EQ(Brixa_OpenPort(4, 9600, 'N', 1, 8), VANTOREL_FAILURE) << "no such device";
+  // The cause names the path; one line holds at most 255 characters.
+  const std::string cause = Brixa_GetLastErrorText();
+  EXPECT_EQ(cause.rfind("open /xxxxxxxx", 0), 0u) << cause;
+  EXPECT_EQ(cause.size(), 255u);
   EXPECT_EQ(Brixa_MapPort(4, session.pty()->Path().c_str()), VANTOREL_SUCCESS);
   EXPECT_EQ(Brixa_OpenPort(4, 9600, 'N', 1, 8), VANTOREL_SUCCESS);
   EXPECT_EQ(Brixa_MapPort(4, nullptr), VANTOREL_SUCCESS) << "works with a connection open";
@@ -236,6 +289,8 @@ TEST(LinkSerial, PortVanishingMidSessionFailsWithoutHanging) {
 TEST(LinkHid, OpenNeedsTheRightIds) {
   Session session(Transport::kHid);
   EXPECT_EQ(Brixa_OpenHid(vterm::kVendorId, vterm::kProductId + 1), VANTOREL_FAILURE);
+  EXPECT_STREQ(Brixa_GetLastErrorText(),
+               "no HID device with vendor id 0ACD and product id 3911 found");
   EXPECT_EQ(Brixa_OpenHid(vterm::kVendorId + 0x10000, vterm::kProductId), VANTOREL_FAILURE);
   EXPECT_TRUE(session.Frames().empty()) << "nothing sent to a device that did not match";
   session.hid()->Unplug();

@@ -205,6 +205,65 @@ TEST_F(Program, ScriptSignsDuringTheCapture) {
   EXPECT_EQ(Brixa_GetVersion(text, &length), 1);
 }
 
+// A script that ends in `wait` and `quit` answers what it waited for before the program
+// ends: the application gets its reply, the program exits 0 and takes its link with it.
+TEST_F(Program, ScriptQuittingAfterAWaitAnswersFirst) {
+  ASSERT_NO_FATAL_FAILURE(Start({"--script", Script("wait serial 20000\nquit\n")}));
+  char text[64];
+  int length = 0;
+  EXPECT_EQ(Brixa_GetSerialNumber(text, &length), 1) << Brixa_GetLastErrorText();
+  EXPECT_EQ(program_->WaitForExit(10s), std::optional<int>(0)) << program_->Errors();
+  EXPECT_FALSE(std::filesystem::is_symlink(link_));
+  program_.reset();
+}
+
+// A --link path that already exists is another terminal's link or a file of the user's:
+// the second program refuses it in one line and leaves it as it was. A dangling link (what
+// a killed terminal leaves) is replaced.
+TEST_F(Program, ExistingLinkPathIsRefusedAndKept) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const std::string file = WriteFile("not-a-link", "keep me\n");
+  files_.push_back(file);
+  const std::string dangling = TempPath("dangling");
+  std::filesystem::create_symlink("/dev/pts/no-such-terminal", dangling);
+  files_.push_back(dangling);
+  struct Case {
+    std::string path;
+    int status;
+  };
+  for (const Case& c : {Case{link_, 1}, Case{file, 1}, Case{dangling, 0}}) {
+    SCOPED_TRACE(c.path);
+    const auto before = std::filesystem::symlink_status(c.path).type();
+    const auto target = std::filesystem::is_symlink(c.path)
+                            ? std::filesystem::read_symlink(c.path).string()
+                            : std::string();
+    support::VtermProcess second(VANTOREL_VTERM_PROGRAM, {"--link", c.path, "--no-stdin"});
+    if (c.status == 0) {
+      const auto path = second.ReadLine(10s);
+      ASSERT_TRUE(path.has_value()) << second.Errors();
+      EXPECT_EQ(std::filesystem::read_symlink(c.path).string(), *path);
+      std::this_thread::sleep_for(300ms);  // its signal handling is set up after the line
+      EXPECT_EQ(second.Terminate(5s), std::optional<int>(0));
+      EXPECT_FALSE(std::filesystem::is_symlink(c.path)) << "its own link goes with it";
+      continue;
+    }
+    EXPECT_EQ(second.WaitForExit(10s), std::optional<int>(1));
+    const std::string errors = second.Errors();
+    EXPECT_NE(errors.find(c.path + " already exists"), std::string::npos) << errors;
+    EXPECT_EQ(std::filesystem::symlink_status(c.path).type(), before);
+    if (!target.empty()) {
+      EXPECT_EQ(std::filesystem::read_symlink(c.path).string(), target);
+    }
+  }
+  std::ifstream kept(file);
+  std::string line;
+  std::getline(kept, line);
+  EXPECT_EQ(line, "keep me");
+  char text[64];
+  int length = 0;
+  EXPECT_EQ(Brixa_GetVersion(text, &length), 1) << "the first terminal serves on";
+}
+
 // A script waits for secure reading to switch on, swipes, and presses Enter once the
 // reading loop polls: the handler gets the card data and the key event.
 TEST_F(Program, ScriptSwipesAndPressesEnterDuringSecureReading) {

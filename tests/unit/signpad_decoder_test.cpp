@@ -100,6 +100,32 @@ TEST(SignpadDecoder, RelativePositionCarriesAcrossRuns) {
   EXPECT_EQ((Values{area[0], area[1]}), (Values{101, 102}));
 }
 
+// The stops a pad reports on its way to a stroke's first point (moves of 511) are dropped,
+// also across runs; later long moves of the stroke and the next stroke's start stay.
+TEST(SignpadDecoder, DropsTheApproachToAStrokesFirstPoint) {
+  struct Row {
+    const char* name;
+    std::vector<Values> runs;
+    Values kept;
+  };
+  const Row rows[] = {
+      {"OneStop", {{511, 500, 1000, 500, 990, 510, -1, -1}}, {1000, 500, 990, 510, -1, -1}},
+      {"TwoStopsOverTwoRuns", {{511, 20, 1022, 40}, {1024, 60, 1000, 60}}, {1024, 60, 1000, 60}},
+      {"LongMoveInsideAStroke", {{100, 100, 611, 100}}, {100, 100, 611, 100}},
+      {"EachStrokeApproachesAgain", {{5, 5, -1, -1, 300, 511, 300, 700}}, {5, 5, -1, -1, 300, 700}},
+  };
+  for (const Row& row : rows) {
+    vantorel::signpad::StrokeApproach approach;
+    Values kept;
+    for (Values run : row.runs) {
+      const int count =
+          vantorel::signpad::DropApproach(run, static_cast<int>(run.size()), approach);
+      kept.insert(kept.end(), run.begin(), run.begin() + count);
+    }
+    EXPECT_EQ(kept, row.kept) << row.name;
+  }
+}
+
 TEST(SignpadDecoder, RefusesWhenValuesDoNotFit) {
   std::array<int, 2> area{};
   int count = 0;

@@ -120,6 +120,7 @@ TEST_F(UhidCli, ListShowsTheNodeWithItsIdsAndWhetherItOpens) {
   struct Case {
     uid_t uid;
     std::string expected;
+    int status = 1;
   };
   const std::vector<Case> cases = {
       {0, "  0ACD:3910  terminal ok"},
@@ -167,7 +168,8 @@ TEST_F(UhidCli, InfoOverHidShowsTheTerminalsOwnValues) {
   EXPECT_TRUE(Received("73 52 22"));  // secure-head firmware read
 }
 
-// Failures over HID: exit status 1, one line naming the cause, nothing sent.
+// Failures over HID: exit status 1 (2 for a usage error), one line naming the cause, nothing
+// sent.
 TEST_F(UhidCli, HidFailuresAreOneLineNamingTheCause) {
   struct Case {
     std::vector<std::string> args;
@@ -181,11 +183,11 @@ TEST_F(UhidCli, HidFailuresAreOneLineNamingTheCause) {
       {{"info", "--hid", "--vid", "0x0ACD", "--pid", "0x3911"},
        0,
        "vantorel: no USB terminal with ids 0ACD:3911 is plugged in"},
-      {{"settings", "get", "colour", "--hid"}, 0, "vantorel: unknown setting colour"},
+      {{"settings", "get", "colour", "--hid"}, 0, "vantorel: unknown setting colour", 2},
   };
   for (const auto& c : cases) {
     const Result r = Run(c.args, c.uid);
-    EXPECT_EQ(r.status, 1) << c.args[0] << ": " << r.err;
+    EXPECT_EQ(r.status, c.status) << c.args[0] << ": " << r.err;
     EXPECT_EQ(SplitLines(r.err).size(), 1u) << r.err;
     EXPECT_EQ(r.err.rfind(c.expected, 0), 0u) << "expected '" << c.expected << "' in: " << r.err;
   }

@@ -12,6 +12,12 @@ struct Failure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A command line the tool cannot act on (an unknown name, a value out of range, options that
+// contradict each other): main prints the line with a pointer to --help and exits with 2.
+struct UsageError : Failure {
+  using Failure::Failure;
+};
+
 // The terminal's USB ids.
 inline constexpr int kVendorId = 0x0ACD;
 inline constexpr int kProductId = 0x3910;
@@ -35,7 +41,8 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 };
 
-// Throws a Failure "<call> returned <code> (<meaning>)" unless `rc` is 1.
+// Throws a Failure "<call> returned <code> (<meaning>)" unless `rc` is 1; where the library
+// knows more about the cause than the code says, that follows after ": ".
 void Check(const std::string& call, unsigned char rc);
 
 // Progress of a command that sends many commands (a serial command takes 0.65 s under the

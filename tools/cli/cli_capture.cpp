@@ -151,11 +151,12 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 
 int Sign(const Target& target, int format, const std::string& out, double timeoutSeconds) {
   if (format != 1 && format != 2 && format != 4) {
-    throw Failure("--format " + std::to_string(format) +
-                  ": the pad sends decodable points in formats 1, 2 and 4");
+    throw UsageError("--format " + std::to_string(format) +
+                     ": the pad sends decodable points in formats 1, 2 and 4");
   }
   const bool png = EndsWith(out, ".png");
-  if (!png && !EndsWith(out, ".svg")) throw Failure("--out " + out + ": name an .svg or .png file");
+  if (!png && !EndsWith(out, ".svg"))
+    throw UsageError("--out " + out + ": name an .svg or .png file");
 
   Waiter waiter;
   Signature signature;

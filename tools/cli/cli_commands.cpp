@@ -1,8 +1,10 @@
 // The short commands: connection, info, the test screen, the key buffer and the reader's
 // settings by name. Only the public API talks to the terminal.
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>
@@ -14,27 +16,47 @@
 
 namespace cli {
 
+namespace {
+
+// What the library says about the calling thread's last failure, when that says more than
+// the code's own text.
+std::string Cause(unsigned char rc) {
+  const std::string cause = Brixa_GetLastErrorText();
+  return cause == Brixa_ReturnCodeText(rc) ? std::string() : cause;
+}
+
+constexpr int kRates[] = {1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200};
+
+}  // namespace
+
 void Check(const std::string& call, unsigned char rc) {
-  if (rc != VANTOREL_SUCCESS) throw Failure(call + " returned " + ReturnCodeText(rc));
+  if (rc == VANTOREL_SUCCESS) return;
+  const std::string cause = Cause(rc);
+  throw Failure(call + " returned " + ReturnCodeText(rc) + (cause.empty() ? "" : ": " + cause));
 }
 
 Connection::Connection(const Target& target) {
   if (target.hid) {
-    const std::string node = CheckHidDevice(target.vendorId, target.productId);
-    const unsigned char rc = Brixa_OpenHid(target.vendorId, target.productId);
-    if (rc != VANTOREL_SUCCESS) {
-      throw Failure("the terminal at " + node + " did not answer (Brixa_OpenHid returned " +
-                    ReturnCodeText(rc) + ")");
+    if (!target.port.empty()) {
+      throw UsageError("--hid and --port name two different connections: give one of them");
     }
+    CheckHidDevice(target.vendorId, target.productId);
+    const unsigned char rc = Brixa_OpenHid(target.vendorId, target.productId);
+    if (rc != VANTOREL_SUCCESS) throw Failure(Brixa_GetLastErrorText());
     return;
   }
-  if (target.port.empty()) throw Failure("name the terminal's port with --port, or use --hid");
+  if (target.port.empty()) throw UsageError("name the terminal's port with --port, or use --hid");
+  if (std::find(std::begin(kRates), std::end(kRates), target.baud) == std::end(kRates)) {
+    throw UsageError("--baud " + std::to_string(target.baud) +
+                     ": not a rate the terminal takes (1200, 2400, 4800, 9600, 14400, 19200, "
+                     "28800, 38400, 57600, 115200)");
+  }
   int com = 0;
   const std::string path = PortDevice(target.port, com);
   const std::string& line = target.line;
   if (line.size() != 3 || (line[0] != '7' && line[0] != '8') ||
       (line[1] != 'N' && line[1] != 'E' && line[1] != 'O') || (line[2] != '1' && line[2] != '2')) {
-    throw Failure("--line " + line + ": expected data bits, parity and stop bits such as 8N1");
+    throw UsageError("--line " + line + ": expected data bits, parity and stop bits such as 8N1");
   }
   CheckSerialDevice(path);
   if (com == 0) {
@@ -43,15 +65,14 @@ Connection::Connection(const Target& target) {
     Check("Brixa_MapPort", Brixa_MapPort(com, path.c_str()));
   }
   const unsigned char rc = Brixa_OpenPort(com, target.baud, line[1], line[2] - '0', line[0] - '0');
-  if (rc == VANTOREL_INVALID_ARGUMENT) {
-    throw Failure("--baud " + std::to_string(target.baud) +
-                  ": not a rate the terminal takes (1200, 2400, 4800, 9600, 14400, 19200, 28800, "
-                  "38400, 57600, 115200)");
+  if (rc == VANTOREL_SUCCESS) return;
+  std::string why = Brixa_GetLastErrorText();
+  // Silence at the handshake is most often a terminal that is off or set to another speed.
+  if (why.rfind("no answer", 0) == 0) {
+    why += " (is it connected, switched on and set to " + std::to_string(target.baud) + " baud " +
+           line + "?)";
   }
-  if (rc != VANTOREL_SUCCESS) {
-    throw Failure("no answer from the terminal on " + path + " at " + std::to_string(target.baud) +
-                  " baud " + line + " (is it connected, switched on and set to this speed?)");
-  }
+  throw Failure(why);
 }
 
 Connection::~Connection() {
@@ -100,7 +121,9 @@ struct Report {
       std::printf("%-22s %s\n", label, value.c_str());
     } else {
       std::printf("%-22s (%s returned %s)\n", label, call, ReturnCodeText(rc).c_str());
-      failures.push_back(std::string(call) + " returned " + ReturnCodeText(rc));
+      const std::string cause = Cause(rc);
+      failures.push_back(std::string(call) + " returned " + ReturnCodeText(rc) +
+                         (cause.empty() ? "" : ": " + cause));
     }
   }
 };
@@ -117,7 +140,8 @@ int Info(const Target& target) {
   report.Block("reader serial number", "MSR_SerialNumber", MSR_SerialNumber, false);
   report.Block("secure-head firmware", "MSR_GetSecureHeadFirmware", MSR_GetSecureHeadFirmware,
                false);
-  report.Block("KSN and counter", "MSR_ReviewKSNAndCountID", MSR_ReviewKSNAndCountID, true);
+  // The terminal sends the key serial number as text; hex only if it ever sends other bytes.
+  report.Block("KSN and counter", "MSR_ReviewKSNAndCountID", MSR_ReviewKSNAndCountID, false);
   std::fflush(stdout);
   if (!report.failures.empty()) {
     std::string what = report.failures.front();
@@ -224,16 +248,23 @@ struct Setting {
   Flags3Setter setFlags3 = nullptr;
   Flags4Setter setFlags4 = nullptr;
   bool secret = false;  // the value is never shown
+  // The values a one-byte setter takes (the reader refuses others).
+  unsigned char low = 0x00;
+  unsigned char high = 0xFF;
 };
 
 const std::vector<Setting>& Settings() {
   static const std::vector<Setting> kSettings = [] {
     std::vector<Setting> s;
-    auto byte = [&](const char* name, const char* g, ByteGetter get, const char* n,
-                    ByteSetter set) {
+    auto byte = [&](const char* name, const char* g, ByteGetter get, const char* n, ByteSetter set,
+                    char low = 0, char high = 0) {
       Setting row{name, g, n};
       row.getByte = get;
       row.setByte = set;
+      if (low != 0) {
+        row.low = static_cast<unsigned char>(low);
+        row.high = static_cast<unsigned char>(high);
+      }
       s.push_back(row);
     };
     auto block = [&](const char* name, const char* g, BlockGetter get, BlockKind kind) {
@@ -244,7 +275,7 @@ const std::vector<Setting>& Settings() {
     };
     byte("output", "MSR_GetOutputSetting", MSR_GetOutputSetting, nullptr, nullptr);
     byte("decoding", "MSR_GetDecodingSetting", MSR_GetDecodingSetting, "MSR_SetDecodingSetting",
-         MSR_SetDecodingSetting);
+         MSR_SetDecodingSetting, '0', '4');
     block("all", "MSR_GetAllSettings", MSR_GetAllSettings, BlockKind::kHex);
     block("secure-head-firmware", "MSR_GetSecureHeadFirmware", MSR_GetSecureHeadFirmware,
           BlockKind::kText);
@@ -255,10 +286,11 @@ const std::vector<Setting>& Settings() {
     byte("mask-pan", "MSR_ReviewSecureHeadMaskPAN", MSR_ReviewSecureHeadMaskPAN,
          "MSR_SetSecureHeadMaskPAN", MSR_SetSecureHeadMaskPAN);
     block("ksn", "MSR_ReviewKSNAndCountID", MSR_ReviewKSNAndCountID, BlockKind::kHex);
-    byte("expiration", nullptr, nullptr, "MSR_SetExpirationData", MSR_SetExpirationData);
-    byte("encryption", nullptr, nullptr, "MSR_SetEncryption", MSR_SetEncryption);
+    byte("expiration", nullptr, nullptr, "MSR_SetExpirationData", MSR_SetExpirationData, '0', '1');
+    byte("encryption", nullptr, nullptr, "MSR_SetEncryption", MSR_SetEncryption, '0', '2');
     block("serial-number", "MSR_SerialNumber", MSR_SerialNumber, BlockKind::kText);
-    byte("key-model", "MSR_GetKeyModel", MSR_GetKeyModel, "MSR_SetKeyModel", MSR_SetKeyModel);
+    byte("key-model", "MSR_GetKeyModel", MSR_GetKeyModel, "MSR_SetKeyModel", MSR_SetKeyModel, '0',
+         '1');
     {
       Setting row{"encrypted-data", "MSR_GetEncryptedData", "MSR_SetEncryptedData"};
       row.getBlock = MSR_GetEncryptedData;
@@ -277,9 +309,9 @@ const std::vector<Setting>& Settings() {
     byte("security-level", "MSR_GetSecurityLevel", MSR_GetSecurityLevel, nullptr, nullptr);
     byte("output-status", "MSR_GetMSROutputStatus", MSR_GetMSROutputStatus, nullptr, nullptr);
     byte("data-output-format", "MSR_GetDataOutputFormat", MSR_GetDataOutputFormat,
-         "MSR_SetDataOutputFormat", MSR_SetDataOutputFormat);
+         "MSR_SetDataOutputFormat", MSR_SetDataOutputFormat, '0', '2');
     byte("output-encrypted-format", nullptr, nullptr, "MSR_SetOutputEncryptedFormat",
-         MSR_SetOutputEncryptedFormat);
+         MSR_SetOutputEncryptedFormat, '0', '1');
     {
       Setting row{"encrypt-option", nullptr, "MSR_SetEncryptOption"};
       row.setFlags4 = MSR_SetEncryptOption;
@@ -296,7 +328,7 @@ const std::vector<Setting>& Settings() {
       s.push_back(row);
     }
     byte("data-pin-or-data-key", "MSR_getDataPINorDataKey", MSR_getDataPINorDataKey,
-         "MSR_SetDataPINorDataKey", MSR_SetDataPINorDataKey);
+         "MSR_SetDataPINorDataKey", MSR_SetDataPINorDataKey, '0', '1');
     return s;
   }();
   return kSettings;
@@ -306,10 +338,17 @@ const Setting& FindSetting(const std::string& name) {
   for (const Setting& s : Settings()) {
     if (name == s.name) return s;
   }
-  throw Failure("unknown setting " + name + " (`vantorel settings list` names them)");
+  throw UsageError("unknown setting " + name + " (`vantorel settings list` names them)");
 }
 
 std::string ValueForm(const Setting& s) {
+  if (s.setByte != nullptr && s.low >= '0' && s.high <= '9') {
+    std::string values;
+    for (int c = s.low; c <= s.high; ++c) {
+      values += (values.empty() ? "" : ", ") + std::string(1, static_cast<char>(c));
+    }
+    return "one of " + values;
+  }
   if (s.setByte != nullptr) return "one character (2) or a byte (0x32)";
   if (s.setBlock != nullptr) return std::to_string(s.blockSize) + " bytes in hex";
   if (s.setFlags3 != nullptr) return "three flags, first first (101)";
@@ -331,7 +370,7 @@ int SettingsList() {
 
 int SettingsGet(const Target& target, const std::string& name) {
   const Setting& s = FindSetting(name);
-  if (s.getName == nullptr) throw Failure("setting " + name + " cannot be read, only set");
+  if (s.getName == nullptr) throw UsageError("setting " + name + " cannot be read, only set");
   Connection connection(target);
   if (s.getByte != nullptr) {
     unsigned char value = 0;
@@ -351,13 +390,14 @@ int SettingsGet(const Target& target, const std::string& name) {
 
 int SettingsSet(const Target& target, const std::string& name, const std::string& value) {
   const Setting& s = FindSetting(name);
-  if (s.setName == nullptr) throw Failure("setting " + name + " is read-only");
+  if (s.setName == nullptr) throw UsageError("setting " + name + " is read-only");
   // Check the value before opening, so a typo costs no round trip to the terminal. A secret
   // value is never repeated in an error.
   const std::string shown = s.secret ? "the value" : "value " + value;
   if (s.setByte != nullptr) {
     const auto byte = ParseSettingByte(value);
-    if (!byte) throw Failure(shown + " for " + name + ": expected " + ValueForm(s));
+    if (!byte || *byte < s.low || *byte > s.high)
+      throw UsageError(shown + " for " + name + ": expected " + ValueForm(s));
     Connection connection(target);
     Check(s.setName, s.setByte(*byte));
     std::printf("%s set to %s\n", s.name, ShowByte(*byte).c_str());
@@ -366,7 +406,7 @@ int SettingsSet(const Target& target, const std::string& name, const std::string
   if (s.setBlock != nullptr) {
     auto bytes = ParseHex(value);
     if (!bytes || bytes->size() != static_cast<std::size_t>(s.blockSize)) {
-      throw Failure(shown + " for " + name + ": expected " + ValueForm(s));
+      throw UsageError(shown + " for " + name + ": expected " + ValueForm(s));
     }
     Connection connection(target);
     const unsigned char rc = s.setBlock(bytes->data(), s.blockSize);
@@ -377,7 +417,7 @@ int SettingsSet(const Target& target, const std::string& name, const std::string
   }
   const std::size_t count = s.setFlags4 != nullptr ? 4 : 3;
   const auto flags = ParseFlags(value, count);
-  if (!flags) throw Failure(shown + " for " + name + ": expected " + ValueForm(s));
+  if (!flags) throw UsageError(shown + " for " + name + ": expected " + ValueForm(s));
   Connection connection(target);
   const auto& f = *flags;
   Check(s.setName,

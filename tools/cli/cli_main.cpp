@@ -31,6 +31,28 @@ void ApplyTraceFlag(int argc, char** argv) {
   std::exit(1);
 }
 
+// The line for a command line without a known command: the word given in its place (the
+// first that is neither an option nor an option's value) and the commands there are.
+std::string CommandMissing(const CLI::App& app, int argc, char** argv) {
+  std::string given;
+  for (int i = 1; i < argc && given.empty(); ++i) {
+    const std::string word = argv[i];
+    if (word.rfind("-", 0) != 0) {
+      given = word;
+    } else if (word.find('=') == std::string::npos) {
+      for (const char* withValue : {"--port", "--baud", "--line", "--vid", "--pid"}) {
+        if (word == withValue) ++i;
+      }
+    }
+  }
+  std::string names;
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+  }
+  return (given.empty() ? "no command given" : "unknown command " + given) + "; the commands are " +
+         names;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,7 +131,12 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "vantorel: %s (see vantorel --help)\n", e.what());
+    if (app.get_subcommands().empty()) {
+      std::fprintf(stderr, "vantorel: %s (see vantorel --help)\n",
+                   CommandMissing(app, argc, argv).c_str());
+    } else {
+      std::fprintf(stderr, "vantorel: %s (see vantorel --help)\n", e.what());
+    }
     return 2;
   }
 
@@ -124,6 +151,10 @@ int main(int argc, char** argv) {
     if (*get) return cli::SettingsGet(target, name);
     if (*set) return cli::SettingsSet(target, name, value);
     return cli::SettingsList();
+  } catch (const cli::UsageError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "vantorel: %s (see vantorel --help)\n", e.what());
+    return 2;
   } catch (const cli::Failure& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "vantorel: %s\n", e.what());
