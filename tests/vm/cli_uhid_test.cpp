@@ -175,6 +175,7 @@ TEST_F(UhidCli, HidFailuresAreOneLineNamingTheCause) {
     std::vector<std::string> args;
     uid_t uid;
     std::string expected;
+    int status = 1;
   };
   const std::vector<Case> cases = {
       {{"info", "--hid"},
