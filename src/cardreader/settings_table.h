@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "link/command_catalogue.h"
+
 namespace vantorel::cardreader {
 
-inline constexpr std::uint8_t kReaderClass = 0x73;
-inline constexpr std::uint8_t kRead = 0x52;
-inline constexpr std::uint8_t kWrite = 0x53;
+using link::kRead;
+using link::kReaderClass;
+using link::kWrite;
 
 enum class Shape {
   kSet,         // S:  one value byte, sent as 01 value
