@@ -40,6 +40,8 @@ bool ReadIds(const char* node, unsigned& vendor, unsigned& product) {
 
 // One trace line per node looked at: skipped and why, or (no reason) opened.
 void Skipped(const char* node, const char* why) noexcept {
+  if (!trace::On()) [[likely]]
+    return;  // the line is composed only for the trace
   try {
     trace::Note(why != nullptr ? (std::string("hidraw: /dev/") + node + " skipped: " + why).c_str()
                                : (std::string("hidraw: /dev/") + node + " opened").c_str());
@@ -51,13 +53,10 @@ class HidrawBackend final : public HidBackend {
  public:
   bool Open(int vendorId, int productId) override {
     Close();
-    const bool tracing = trace::On();
     DIR* dir = opendir("/sys/class/hidraw");
     if (dir == nullptr) {
-      if (tracing) [[unlikely]] {
-        trace::OsError("opendir", "/sys/class/hidraw", std::strerror(errno),
-                       "no hidraw devices (is the hidraw driver loaded?)");
-      }
+      trace::OsError("opendir", "/sys/class/hidraw", std::strerror(errno),
+                     "no hidraw devices (is the hidraw driver loaded?)");
       return false;
     }
     while (const dirent* entry = readdir(dir)) {
@@ -66,13 +65,12 @@ class HidrawBackend final : public HidBackend {
       unsigned product = 0;
       // Ids above 0xFFFF never match: the device's ids are 16-bit.
       if (!ReadIds(entry->d_name, vendor, product)) {
-        if (tracing) [[unlikely]]
-          Skipped(entry->d_name, "its ids cannot be read from sysfs");
+        Skipped(entry->d_name, "its ids cannot be read from sysfs");
         continue;
       }
       if (vendorId < 0 || productId < 0 || vendor != static_cast<unsigned>(vendorId) ||
           product != static_cast<unsigned>(productId)) {
-        if (tracing) [[unlikely]] {
+        if (trace::On()) [[unlikely]] {  // the reason is formatted only for the trace
           char why[96];
           std::snprintf(why, sizeof why, "ids %04X:%04X, not %04X:%04X", vendor, product,
                         static_cast<unsigned>(vendorId) & 0xFFFFu,
@@ -85,21 +83,18 @@ class HidrawBackend final : public HidBackend {
       std::snprintf(devPath, sizeof devPath, "/dev/%s", entry->d_name);
       const int fd = ::open(devPath, O_RDWR | O_CLOEXEC | O_NONBLOCK);
       if (fd < 0) {  // held exclusively or no permission: skip it
-        if (tracing) [[unlikely]] {
-          const int error = errno;
-          trace::OsError("open", devPath, std::strerror(error),
-                         error == EACCES || error == EPERM ? "see docs/linux-hid.md" : nullptr);
-        }
+        const int error = errno;
+        trace::OsError("open", devPath, std::strerror(error),
+                       error == EACCES || error == EPERM ? "see docs/linux-hid.md" : nullptr);
         continue;
       }
-      if (tracing) [[unlikely]]
-        Skipped(entry->d_name, nullptr);
+      Skipped(entry->d_name, nullptr);
       fd_ = fd;
       std::snprintf(node_, sizeof node_, "%s", entry->d_name);
       break;
     }
     closedir(dir);
-    if (fd_ < 0 && tracing) [[unlikely]] {
+    if (fd_ < 0 && trace::On()) [[unlikely]] {  // the line is formatted only for the trace
       char text[96];
       std::snprintf(text, sizeof text, "hidraw: no openable node with ids %04X:%04X",
                     static_cast<unsigned>(vendorId) & 0xFFFFu,
@@ -146,13 +141,12 @@ class HidrawBackend final : public HidBackend {
     pollfd pfd{fd_, POLLOUT, 0};
     if (::poll(&pfd, 1, ToMs(kHidReportWriteWait)) != 1 ||
         (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-      if (trace::On()) [[unlikely]]
-        trace::Note("hidraw: the device takes no report (gone?)");
+      trace::Note("hidraw: the device takes no report (gone?)");
       return false;
     }
     // hidraw takes the report id in front, also for unnumbered reports.
     const ssize_t written = ::write(fd_, report, length);
-    if (written != static_cast<ssize_t>(length) && trace::On()) [[unlikely]] {
+    if (written != static_cast<ssize_t>(length)) {
       trace::OsError("write", "hidraw", written < 0 ? std::strerror(errno) : "short write");
     }
     return written == static_cast<ssize_t>(length);
@@ -165,8 +159,7 @@ class HidrawBackend final : public HidBackend {
     if (ready == 0) return 0;
     if (ready < 0) return errno == EINTR ? 0 : -1;
     if ((pfd.revents & POLLIN) == 0) {
-      if (trace::On()) [[unlikely]]
-        trace::Note("hidraw: the device hung up or failed");
+      trace::Note("hidraw: the device hung up or failed");
       return -1;
     }
     // hidraw returns unnumbered input reports without the id byte: put the 0 back.

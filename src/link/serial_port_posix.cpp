@@ -48,8 +48,10 @@ bool StandardConstant(int baud, speed_t& constant) noexcept {
   return false;
 }
 
-// Trace lines for the OS errors of the serial port (only called with tracing on).
+// Trace lines for the OS errors of the serial port.
 void TraceError(const char* call, const char* path, int error) noexcept {
+  if (!trace::On()) [[likely]]
+    return;  // the busy line is composed only for the trace
   const char* hint = nullptr;
   if (error == EACCES || error == EPERM) {
     hint = "the user needs read and write access to the device (on Debian: the dialout group)";
@@ -150,8 +152,7 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   // writes poll anyway.
   const int fd = ::open(deviceName, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    if (trace::On()) [[unlikely]]
-      TraceError("open", deviceName, errno);
+    TraceError("open", deviceName, errno);
     return false;
   }
 
@@ -160,39 +161,33 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   // the lock holder may become the handle: CloseDevice lifts the exclusive flag, and that
   // flag would be the owner's.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (trace::On()) [[unlikely]]
-      TraceError("flock", deviceName, errno == EWOULDBLOCK ? EBUSY : errno);
+    TraceError("flock", deviceName, errno == EWOULDBLOCK ? EBUSY : errno);
     ::close(fd);
     return false;
   }
   handle_ = fd;
   if (::ioctl(fd, TIOCEXCL) != 0) {
-    if (trace::On()) [[unlikely]]
-      TraceError("ioctl(TIOCEXCL)", deviceName, errno);
+    TraceError("ioctl(TIOCEXCL)", deviceName, errno);
     return false;
   }
 
   termios t{};
   if (::tcgetattr(fd, &t) != 0) {
-    if (trace::On()) [[unlikely]] {
-      if (errno == ENOTTY) {
-        trace::OsError("tcgetattr", deviceName, std::strerror(errno), "not a serial port");
-      } else {
-        TraceError("tcgetattr", deviceName, errno);
-      }
+    if (errno == ENOTTY) {
+      trace::OsError("tcgetattr", deviceName, std::strerror(errno), "not a serial port");
+    } else {
+      TraceError("tcgetattr", deviceName, errno);
     }
     return false;
   }
   int customBaud = 0;
   ComposeTermios(settings, t, customBaud);
   if (::tcsetattr(fd, TCSANOW, &t) != 0) {
-    if (trace::On()) [[unlikely]]
-      TraceError("tcsetattr", deviceName, errno);
+    TraceError("tcsetattr", deviceName, errno);
     return false;
   }
   if (customBaud != 0 && !SetCustomBaud(fd, customBaud)) {
-    if (trace::On()) [[unlikely]]
-      TraceError("set baud rate", deviceName, errno);
+    TraceError("set baud rate", deviceName, errno);
     return false;
   }
 
@@ -200,15 +195,13 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   // modem lines and says so with ENOTTY or EINVAL; that is no reason to fail.
   int lines = TIOCM_DTR | TIOCM_RTS;
   if (::ioctl(fd, TIOCMBIS, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
-    if (trace::On()) [[unlikely]]
-      TraceError("ioctl(TIOCMBIS)", deviceName, errno);
+    TraceError("ioctl(TIOCMBIS)", deviceName, errno);
     return false;
   }
 
   // Whatever the line carried before we owned it is no answer to anything we send.
   if (::tcflush(fd, TCIOFLUSH) != 0) {
-    if (trace::On()) [[unlikely]]
-      TraceError("tcflush", deviceName, errno);
+    TraceError("tcflush", deviceName, errno);
     return false;
   }
   return true;
@@ -231,14 +224,12 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
     const int ready = ::poll(&p, 1, waitMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
-      if (trace::On()) [[unlikely]]
-        TraceError("poll", "serial port", errno);
+      TraceError("poll", "serial port", errno);
       return fail();
     }
     if (ready == 0) continue;         // the deadline check above ends the loop
     if ((p.revents & POLLIN) == 0) {  // POLLHUP, POLLERR, POLLNVAL alone
-      if (trace::On()) [[unlikely]]
-        trace::Note("serial port: the device hung up or failed");
+      trace::Note("serial port: the device hung up or failed");
       return fail();
     }
     const ssize_t n = ::read(fd, buffer + got, count - got);
@@ -249,13 +240,11 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count) noexcept {
       continue;
     }
     if (n == 0) {  // a hung-up terminal reads as end of file
-      if (trace::On()) [[unlikely]]
-        trace::Note("serial port: end of file (the device hung up)");
+      trace::Note("serial port: end of file (the device hung up)");
       return fail();
     }
     if (errno == EINTR || errno == EAGAIN) continue;
-    if (trace::On()) [[unlikely]]
-      TraceError("read", "serial port", errno);
+    TraceError("read", "serial port", errno);
     return fail();  // EIO and the like: the device is gone
   }
   return static_cast<int>(got);
@@ -297,16 +286,14 @@ int SerialPort::WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcep
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
-      if (trace::On()) [[unlikely]]
-        TraceError("write", "serial port", errno);
+      TraceError("write", "serial port", errno);
       return -1;
     }
     pollfd p{fd, POLLOUT, 0};
     const int ready = ::poll(&p, 1, ToMs(kSerialWriteStall));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0 || (p.revents & POLLOUT) == 0) {
-      if (trace::On()) [[unlikely]]
-        trace::Note("serial port: the device takes no more bytes");
+      trace::Note("serial port: the device takes no more bytes");
       return -1;
     }
   }
