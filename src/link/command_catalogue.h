@@ -24,6 +24,11 @@ inline constexpr std::uint8_t kPerform = 0x46;
 inline constexpr std::uint8_t kRead = 0x52;
 inline constexpr std::uint8_t kWrite = 0x53;
 
+// The reader settings whose data are secret (their sub-commands; the settings' own table has
+// the rest).
+inline constexpr std::uint8_t kEncryptedDataSetting = 0x74;
+inline constexpr std::uint8_t kDeviceKeySetting = 0x76;
+
 // Function or sub-command of a row that matches every byte.
 inline constexpr std::uint16_t kAnyByte = 0x100;
 
@@ -169,19 +174,21 @@ inline constexpr Command kNone = Command::kVersion;  // class rows have no Comma
 
 // What a class's other commands are, looked at after kCommands: first match wins, so the
 // exceptions of a class come before its row for every byte, which names the class.
+// clang-format off
 inline constexpr CatalogueEntry kClassRows[] = {
     {kNone, kDeviceClass, kAny, kAny, 1, "device", false, false},
     {kNone, kLedClass, kAny, kAny, 1, "LED", false, false},
     {kNone, kAudioClass, kAny, kAny, 1, "audio", false, false},
     {kNone, kDisplayClass, kAny, kAny, 1, "display", false, false},
     {kNone, kSignatureClass, kAny, kAny, 1, "signpad", false, false},
-    {kNone, kReaderClass, kWrite, 0x74, 1, "reader: write encrypted data", true, true},
-    {kNone, kReaderClass, kWrite, 0x76, 1, "reader: load device key", true, true},
-    {kNone, kReaderClass, kAny, 0x74, 1, "reader: encrypted data", false, true},
-    {kNone, kReaderClass, kAny, 0x76, 1, "reader: device key", false, true},
+    {kNone, kReaderClass, kWrite, kEncryptedDataSetting, 1, "reader: write encrypted data", true, true},
+    {kNone, kReaderClass, kWrite, kDeviceKeySetting, 1, "reader: load device key", true, true},
+    {kNone, kReaderClass, kAny, kEncryptedDataSetting, 1, "reader: encrypted data", false, true},
+    {kNone, kReaderClass, kAny, kDeviceKeySetting, 1, "reader: device key", false, true},
     {kNone, kReaderClass, kAny, kAny, 1, "reader", false, false},
     {kNone, kPinPadClass, kAny, kAny, 1, "pinpad", true, true},
 };
+// clang-format on
 
 inline constexpr CatalogueEntry kUnknown{kNone, 0, kAny, kAny, 1, "unknown", true, true};
 
