@@ -67,7 +67,7 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   std::array<std::uint8_t, cardreader::kManualBodyCapacity> body;
   const std::size_t bodyLength = cardreader::BuildManualEntryBody(request, body.data());
   if (bodyLength == 0) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  link::CommandBytes command{0x75, 0x46, 0x40};
+  link::CommandBytes command{link::Command::kManualEntry};
   command.Bytes(body.data(), bodyLength);
 
   // The claim taken with the state checks keeps PIN entries and secure reading away until

@@ -67,7 +67,7 @@ struct SwitchOn {
 
 void ReadingLoop(link::PollingMode::Ticket ticket) noexcept {
   link::LinkState& state = link::State();
-  const CommandBytes keyPoll{0x75, 0x46, 0x81};
+  const CommandBytes keyPoll{link::Command::kGetKey};
   // A terminal that has card data to send may leave the poll unanswered and send the data by
   // itself; whatever answers the poll late is this loop's to judge anyway.
   link::ExchangeOptions keyPollOptions;
@@ -151,7 +151,7 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   immediate.proceedContext = &switchOn;
   std::uint8_t rc = link::RunCommand(link::SecureHeadSwitch(true), immediate);
   if (rc != VANTOREL_SUCCESS) return call.Result(rc);
-  CommandBytes outputOn{0x73, 0x53, 0x1A};
+  CommandBytes outputOn{link::Command::kReaderOutput};
   outputOn.Byte(0x01).Byte('1');
   rc = link::RunCommand(outputOn, immediate);
   if (rc != VANTOREL_SUCCESS) return call.Result(rc);
@@ -159,7 +159,7 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   // after the switch-on) is the loop's: kept, and listened for from the acknowledgement on.
   link::CommandOptions clear = immediate;
   clear.startsLoop = true;
-  link::RunCommand(CommandBytes{0x75, 0x46, 0x82}, clear,
+  link::RunCommand(CommandBytes{link::Command::kClearKey}, clear,
                    [&](const link::Reply&) { listener.Begin(&cardreader::IsReadingMessage); });
 
   link::PollingMode::Ticket ticket = 0;

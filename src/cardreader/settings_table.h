@@ -10,11 +10,15 @@
 #include <cstdint>
 #include <string_view>
 
+#include "link/command_catalogue.h"
+
 namespace vantorel::cardreader {
 
-inline constexpr std::uint8_t kReaderClass = 0x73;
-inline constexpr std::uint8_t kRead = 0x52;
-inline constexpr std::uint8_t kWrite = 0x53;
+using link::kDeviceKeySetting;
+using link::kEncryptedDataSetting;
+using link::kRead;
+using link::kReaderClass;
+using link::kWrite;
 
 enum class Shape {
   kSet,         // S:  one value byte, sent as 01 value
@@ -56,9 +60,9 @@ inline constexpr std::array<SettingMember, 30> kSettings{{
     {"MSR_SerialNumber", kRead, 0x4E, Shape::kGetCounted},
     {"MSR_GetKeyModel", kRead, 0x58, Shape::kGetByte},
     {"MSR_SetKeyModel", kWrite, 0x58, Shape::kSet, '0', '1'},
-    {"MSR_GetEncryptedData", kRead, 0x74, Shape::kGetEight},
-    {"MSR_SetEncryptedData", kWrite, 0x74, Shape::kSetBlock, 0, 0xFF, 8},
-    {"MSR_LoadDeviceKey", kWrite, 0x76, Shape::kSetBlock, 0, 0xFF, 16},
+    {"MSR_GetEncryptedData", kRead, kEncryptedDataSetting, Shape::kGetEight},
+    {"MSR_SetEncryptedData", kWrite, kEncryptedDataSetting, Shape::kSetBlock, 0, 0xFF, 8},
+    {"MSR_LoadDeviceKey", kWrite, kDeviceKeySetting, Shape::kSetBlock, 0, 0xFF, 16},
     {"MSR_GetSecurityLevel", kRead, 0x7E, Shape::kGetByte},
     {"MSR_GetMSROutputStatus", kRead, 0xE2, Shape::kGetByte},
     {"MSR_GetDataOutputFormat", kRead, 0xE3, Shape::kGetByte},

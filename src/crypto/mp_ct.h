@@ -45,6 +45,7 @@ template <typename Limb>
 inline constexpr unsigned kLimbBits = sizeof(Limb) * 8;
 
 // Hides a value from the optimiser so that it cannot reason about masks derived from it.
+// Constant-time in value: an empty asm, no instruction.
 template <typename T>
 inline T Barrier(T value) noexcept {
 #if defined(__GNUC__)
@@ -53,13 +54,13 @@ inline T Barrier(T value) noexcept {
   return value;
 }
 
-// 0 or 1 -> all zeros or all ones.
+// 0 or 1 -> all zeros or all ones. Constant-time in bit: one subtraction.
 template <typename Limb>
 inline Limb MaskFromBit(Limb bit) noexcept {
   return Barrier(static_cast<Limb>(Limb{0} - bit));
 }
 
-// All ones when x is zero.
+// All ones when x is zero. Constant-time in x: or, negate, shift; no comparison.
 template <typename Limb>
 inline Limb ZeroMask(Limb x) noexcept {
   const Limb nonzero =
@@ -67,19 +68,20 @@ inline Limb ZeroMask(Limb x) noexcept {
   return MaskFromBit<Limb>(nonzero ^ 1);
 }
 
-// All ones when a == b.
+// All ones when a == b. Constant-time in a and b: through ZeroMask.
 template <typename Limb>
 inline Limb EqualMask(Limb a, Limb b) noexcept {
   return ZeroMask<Limb>(a ^ b);
 }
 
-// r = mask ? a : b, limb by limb.
+// r = mask ? a : b, limb by limb. Constant-time in mask, a and b; time depends only on N.
 template <typename Limb, std::size_t N>
 inline void Select(Limb* r, Limb mask, const Limb* a, const Limb* b) noexcept {
   for (std::size_t i = 0; i < N; ++i) r[i] = static_cast<Limb>((a[i] & mask) | (b[i] & ~mask));
 }
 
 // r = a + b; returns the carry (0 or 1). r may be a or b.
+// Constant-time in a and b (carries from shifts); time depends only on N.
 template <typename Limb, std::size_t N>
 inline Limb Add(Limb* r, const Limb* a, const Limb* b) noexcept {
   using Wide = typename LimbTraits<Limb>::Wide;
@@ -93,6 +95,7 @@ inline Limb Add(Limb* r, const Limb* a, const Limb* b) noexcept {
 }
 
 // r = a - b; returns the borrow (0 or 1). r may be a or b.
+// Constant-time in a and b (borrows from shifts); time depends only on N.
 template <typename Limb, std::size_t N>
 inline Limb Sub(Limb* r, const Limb* a, const Limb* b) noexcept {
   using Wide = typename LimbTraits<Limb>::Wide;
@@ -106,6 +109,7 @@ inline Limb Sub(Limb* r, const Limb* a, const Limb* b) noexcept {
 }
 
 // Given the N+1-limb value (top, t) < 2m, writes (top, t) mod m to r. r may be t.
+// Constant-time in top, t and m: always subtracts, then selects by mask; time depends only on N.
 template <typename Limb, std::size_t N>
 inline void ReduceOnce(Limb* r, Limb top, const Limb* t, const Limb* m) noexcept {
   Limb d[N];
@@ -116,6 +120,7 @@ inline void ReduceOnce(Limb* r, Limb top, const Limb* t, const Limb* m) noexcept
 }
 
 // r = (a + b) mod m for a, b < m.
+// Constant-time in a, b and m: Add, then ReduceOnce; time depends only on N.
 template <typename Limb, std::size_t N>
 inline void ModAdd(Limb* r, const Limb* a, const Limb* b, const Limb* m) noexcept {
   Limb s[N];
@@ -124,6 +129,7 @@ inline void ModAdd(Limb* r, const Limb* a, const Limb* b, const Limb* m) noexcep
 }
 
 // r = (a - b) mod m for a, b < m.
+// Constant-time in a, b and m: always adds m back, then selects; time depends only on N.
 template <typename Limb, std::size_t N>
 inline void ModSub(Limb* r, const Limb* a, const Limb* b, const Limb* m) noexcept {
   Limb d[N];
@@ -133,7 +139,7 @@ inline void ModSub(Limb* r, const Limb* a, const Limb* b, const Limb* m) noexcep
   Select<Limb, N>(r, MaskFromBit<Limb>(borrow), back, d);
 }
 
-// x = 2x mod m for x < m.
+// x = 2x mod m for x < m. Constant-time in x and m: shifts, then ReduceOnce.
 template <typename Limb, std::size_t N>
 inline void ModDouble(Limb* x, const Limb* m) noexcept {
   const Limb top = x[N - 1] >> (kLimbBits<Limb> - 1);
@@ -146,6 +152,7 @@ inline void ModDouble(Limb* x, const Limb* m) noexcept {
 
 // -m^-1 mod 2^w for odd m0 (Newton's iteration doubles the correct low bits each step;
 // m0 * 3 ^ 2 is right to 5 bits). For even m0 the value is meaningless but harmless.
+// Constant-time in m0: a fixed five multiplications.
 template <typename Limb>
 inline Limb NegInverse(Limb m0) noexcept {
   Limb x = static_cast<Limb>((m0 * 3) ^ 2);
@@ -154,6 +161,7 @@ inline Limb NegInverse(Limb m0) noexcept {
 }
 
 // Number of significant bits of a (0 for zero), without branching on the limbs.
+// Constant-time in a: every bit of every limb is looked at; time depends only on N.
 template <typename Limb, std::size_t N>
 inline unsigned BitLength(const Limb* a) noexcept {
   unsigned length = 0;
@@ -172,14 +180,23 @@ inline unsigned BitLength(const Limb* a) noexcept {
 
 // A column accumulator of three limbs: the low two as one wide value (the form compilers
 // turn into add/adc), the third counting the carries out of it.
+// Constant-time in every argument: straight-line arithmetic (see below for the carry tests).
+//
+// Two carry formulations, on purpose. Optimising compilers turn the wide comparison below
+// into add/adc/setc (checked under valgrind, see bench/crypto_ctgrind.cpp); unoptimised GCC
+// turns it, and __builtin_add_overflow too, into a jump on the carry, so unoptimised builds
+// take carries from shifts instead. No single form is both branch-free unoptimised and as
+// fast optimised with GCC 12: carries from shifts cost the RSA block 1.8x (64-bit limbs) and
+// 2.6x (32-bit); splitting each product into a low-limb and a high-limb wide sum (no carry
+// at all) 1.35x with 64-bit limbs (32-bit unchanged); a lowest limb and a wide upper pair
+// 1.8x; the carry read from the upper limb alone (a one-limb comparison, branch-free
+// unoptimised) 1.03x with 64-bit limbs but 1.25x on a 32-bit x86 build, the one that ships
+// with 32-bit limbs. Unoptimised builds are for debugging only and never ship.
 template <typename Limb>
 struct Column {
   typename LimbTraits<Limb>::Wide low = 0;
   Limb top = 0;
 
-  // The carry tests below are compiled to add/adc/setc by optimising compilers (checked
-  // under valgrind, see bench/crypto_ctgrind.cpp); without optimisation a wide comparison may
-  // become a jump, so unoptimised builds take carries from shifts instead.
   void MulAdd(Limb x, Limb y) noexcept {
     using Wide = typename LimbTraits<Limb>::Wide;
     const Wide p = static_cast<Wide>(x) * y;
@@ -238,6 +255,7 @@ struct Column {
 // Montgomery product r = a * b / R mod m, R = 2^(w N), product scanning with the reduction
 // interleaved column by column. Needs m odd, m0inv = NegInverse(m[0]), a < R and b < m (or
 // a < m and b < R); then r < m. r may be a or b.
+// Constant-time in a, b, m and m0inv: loops over N only, Column's straight-line steps.
 template <typename Limb, std::size_t N>
 [[gnu::noinline]] void MontMul(Limb* r, const Limb* a, const Limb* b, const Limb* m,
                                Limb m0inv) noexcept {
@@ -271,7 +289,7 @@ template <typename Limb, std::size_t N>
 
 // Montgomery squaring r = a * a / R mod m, column by column like MontMul but with each
 // cross product a[i] * a[j] (i < j) formed once and doubled. Same conditions as MontMul with
-// b = a (a < m).
+// b = a (a < m). Constant-time in a, m and m0inv: the branches test the column index only.
 template <typename Limb, std::size_t N>
 [[gnu::noinline]] void MontSqr(Limb* r, const Limb* a, const Limb* m, Limb m0inv) noexcept {
   Limb u[N];
@@ -304,6 +322,7 @@ template <typename Limb, std::size_t N>
 // r = table[index] for a table of `count` entries, reading every entry so that the
 // addresses touched do not depend on the (secret) index. Rows are handled 16 bytes at a
 // time where the compiler has vector types (plain limbs otherwise).
+// Constant-time in index and the entries: every row is read and masked; time depends on count.
 template <typename Limb, std::size_t N>
 inline void LookUp(Limb* r, const Limb (*table)[N], std::size_t count, Limb index) noexcept {
 #if defined(__GNUC__)
@@ -335,6 +354,7 @@ inline void LookUp(Limb* r, const Limb (*table)[N], std::size_t count, Limb inde
 
 // a = the big-endian byte string read as a number, keeping its low `limbs` limbs' worth
 // of bytes (the leading bytes beyond that are ignored).
+// Constant-time in the bytes: loops over the lengths only.
 template <typename Limb>
 inline void Decode(Limb* a, std::size_t limbs, const std::uint8_t* bytes,
                    std::size_t length) noexcept {
@@ -348,7 +368,7 @@ inline void Decode(Limb* a, std::size_t limbs, const std::uint8_t* bytes,
 }
 
 // Writes the low `length` bytes of a (`limbs` limbs) big-endian to bytes; positions above
-// the number are zero.
+// the number are zero. Constant-time in a: the one branch tests a position against the size.
 template <typename Limb>
 inline void Encode(std::uint8_t* bytes, std::size_t length, const Limb* a,
                    std::size_t limbs) noexcept {

@@ -37,6 +37,7 @@ constexpr std::uint8_t kLedLow[] = {0x0, 0x4, 0x6, 0x5, 0x7};
 
 using namespace vantorel;
 using device::ReadData;
+using link::Command;
 using link::CommandBytes;
 using link::LinkIsOpen;
 
@@ -47,12 +48,12 @@ extern "C" unsigned char VANTOREL_CALL Brixa_GetVersion(char* buffer, int* lengt
 
 extern "C" unsigned char VANTOREL_CALL Brixa_GetSerialNumber(char* buffer, int* length) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(ReadData({0x78, 0x46, 0x02}, buffer, length));
+  return call.Result(ReadData(CommandBytes{Command::kSerialNumber}, buffer, length));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_GetModelNumber(char* buffer, int* length) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(ReadData({0x78, 0x46, 0x20}, buffer, length));
+  return call.Result(ReadData(CommandBytes{Command::kModelNumber}, buffer, length));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_SetSerialNumber(const char* serialNumber,
@@ -62,7 +63,7 @@ extern "C" unsigned char VANTOREL_CALL Brixa_SetSerialNumber(const char* serialN
   if (serialLength != 8 || serialNumber == nullptr || link::TextLength(serialNumber, 8) != 8) {
     return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
-  CommandBytes command{0x78, 0x46, 0x03};
+  CommandBytes command{Command::kSetSerialNumber};
   command.Bytes(serialNumber, 8);
   return call.Result(link::RunCommand(command));
 }
@@ -72,7 +73,7 @@ extern "C" unsigned char VANTOREL_CALL Brixa_ControlLED(unsigned char ledSelect1
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (ledSelect1 > 4 || ledSelect2 > 4) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  CommandBytes command{0x76, 0x46, 0x01};
+  CommandBytes command{Command::kControlLed};
   command.Byte(
       static_cast<std::uint8_t>(device::kLedHigh[ledSelect1] << 4 | device::kLedLow[ledSelect2]));
   return call.Result(link::RunCommand(command));
@@ -84,7 +85,7 @@ extern "C" unsigned char VANTOREL_CALL Brixa_GenerateTone(int frequency, int dur
   if (frequency < 6 || frequency > 39999 || duration < 0 || duration > 65535) {
     return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
-  CommandBytes command{0x7B, 0x46, 0x02};
+  CommandBytes command{Command::kTone};
   command.Word(frequency).Word(duration);
   return call.Result(link::RunCommand(command));
 }
@@ -92,7 +93,7 @@ extern "C" unsigned char VANTOREL_CALL Brixa_GenerateTone(int frequency, int dur
 extern "C" unsigned char VANTOREL_CALL Brixa_ControlAudio(unsigned char audioSetting) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  CommandBytes command{0x7B, 0x46, 0x01};
+  CommandBytes command{Command::kControlAudio};
   command.Byte(audioSetting);
   return call.Result(link::RunCommand(command));
 }
@@ -100,7 +101,7 @@ extern "C" unsigned char VANTOREL_CALL Brixa_ControlAudio(unsigned char audioSet
 extern "C" unsigned char VANTOREL_CALL Brixa_ReSet(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  CommandBytes command{0x78, 0x46, 0x0A};
+  CommandBytes command{Command::kRestart};
   command.Bytes("IRFW", 4);
   // Over HID the terminal's acknowledgement is read (and ignored), so it reaches no loop.
   link::SendCommand(command, true);

@@ -77,8 +77,7 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
              std::size_t replyCapacity, const ExchangeOptions& options) noexcept {
   if (reply != nullptr) std::fill_n(reply, replyCapacity, std::uint8_t{0});
   const ExchangeEndMark endMark;
-  if (trace::On()) [[unlikely]]
-    trace::FrameSent(frame, frameLength);
+  trace::FrameSent(frame, frameLength);
   LinkState& state = State();
   ReplyRead how;
   how.longToo = options.longToo;
@@ -116,10 +115,8 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
     // It came, so nothing is owed; but no part of it is taken for the whole: cut to what
     // fit, the data would be a different text or block than the terminal sent, and a
     // different one on each transport.
-    if (trace::On()) [[unlikely]] {
-      trace::ReplyReceived(frame, frameLength, reply, received);
-      trace::Note("reply larger than the room for it: dropped whole");
-    }
+    trace::ReplyReceived(frame, frameLength, reply, received);
+    trace::Note("reply larger than the room for it: dropped whole");
     crypto::SecureWipe(reply, replyCapacity);
     char device[kDeviceNameSize];
     last_error::Cause("a reply from %s larger than the room for it (%zu bytes), dropped whole",
@@ -129,8 +126,7 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
   received = std::max(received, 0);  // a failed read counts as no reply
   if (received == 0 && options.replyMayComeLate) NoteUnanswered();
   received = CarveReply(reply, received, options.startsLoop, options.longToo);
-  if (trace::On()) [[unlikely]]
-    trace::ReplyReceived(frame, frameLength, reply, received);
+  trace::ReplyReceived(frame, frameLength, reply, received);
   return received;
 }
 

@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "link/byte_writer.h"
+#include "link/command_catalogue.h"
 #include "link/frame.h"
 #include "link/link_state.h"
 #include "link/timing.h"
@@ -23,6 +24,14 @@ namespace vantorel::link {
 // with the short frame's six bytes.
 class CommandBytes : public ByteWriter<kCommandBufferSize - kShortFrameOverhead> {
  public:
+  // A catalogue command; `index` (below its subCount) picks one of its sub-commands: the sign
+  // format, the entry mode.
+  explicit CommandBytes(Command command, unsigned index = 0) noexcept {
+    const CatalogueEntry& e = Entry(command);
+    Byte(e.commandClass).Byte(static_cast<std::uint8_t>(e.function));
+    Byte(static_cast<std::uint8_t>(e.subCommand + index));
+  }
+  // A command of a family table (the reader settings): class, function and sub-command.
   CommandBytes(std::uint8_t commandClass, std::uint8_t function, std::uint8_t sub) noexcept {
     Byte(commandClass).Byte(function).Byte(sub);
   }
@@ -30,10 +39,10 @@ class CommandBytes : public ByteWriter<kCommandBufferSize - kShortFrameOverhead>
 
 // Commands sent from more than one place: the open handshake and an export.
 inline CommandBytes VersionQuery() noexcept {
-  return CommandBytes{0x78, 0x46, 0x01};
+  return CommandBytes{Command::kVersion};
 }
 inline CommandBytes SecureHeadSwitch(bool on) noexcept {
-  CommandBytes command{0x73, 0x46, 0xE1};
+  CommandBytes command{Command::kSecureHeadSwitch};
   command.Byte(0x01).Byte(on ? '1' : '0');
   return command;
 }

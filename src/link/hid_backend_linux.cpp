@@ -40,6 +40,8 @@ bool ReadIds(const char* node, unsigned& vendor, unsigned& product) {
 
 // One trace line per node looked at: skipped and why, or (no reason) opened.
 void Skipped(const char* node, const char* why) noexcept {
+  if (!trace::On()) [[likely]]
+    return;  // the line is composed only for the trace
   try {
     trace::Note(why != nullptr ? (std::string("hidraw: /dev/") + node + " skipped: " + why).c_str()
                                : (std::string("hidraw: /dev/") + node + " opened").c_str());
@@ -51,13 +53,10 @@ class HidrawBackend final : public HidBackend {
  public:
   bool Open(int vendorId, int productId) override {
     Close();
-    const bool tracing = trace::On();
     DIR* dir = opendir("/sys/class/hidraw");
     if (dir == nullptr) {
-      if (tracing) [[unlikely]] {
-        trace::OsError("opendir", "/sys/class/hidraw", std::strerror(errno),
-                       "no hidraw devices (is the hidraw driver loaded?)");
-      }
+      trace::OsError("opendir", "/sys/class/hidraw", std::strerror(errno),
+                     "no hidraw devices (is the hidraw driver loaded?)");
       return false;
     }
     char refusal[400] = "";
@@ -67,13 +66,12 @@ class HidrawBackend final : public HidBackend {
       unsigned product = 0;
       // Ids above 0xFFFF never match: the device's ids are 16-bit.
       if (!ReadIds(entry->d_name, vendor, product)) {
-        if (tracing) [[unlikely]]
-          Skipped(entry->d_name, "its ids cannot be read from sysfs");
+        Skipped(entry->d_name, "its ids cannot be read from sysfs");
         continue;
       }
       if (vendorId < 0 || productId < 0 || vendor != static_cast<unsigned>(vendorId) ||
           product != static_cast<unsigned>(productId)) {
-        if (tracing) [[unlikely]] {
+        if (trace::On()) [[unlikely]] {  // the reason is formatted only for the trace
           char why[96];
           std::snprintf(why, sizeof why, "ids %04X:%04X, not %04X:%04X", vendor, product,
                         static_cast<unsigned>(vendorId) & 0xFFFFu,
@@ -98,8 +96,7 @@ class HidrawBackend final : public HidBackend {
         }
         continue;
       }
-      if (tracing) [[unlikely]]
-        Skipped(entry->d_name, nullptr);
+      Skipped(entry->d_name, nullptr);
       fd_ = fd;
       std::snprintf(node_, sizeof node_, "%s", entry->d_name);
       break;
@@ -163,7 +160,7 @@ class HidrawBackend final : public HidBackend {
     }
     // hidraw takes the report id in front, also for unnumbered reports.
     const ssize_t written = ::write(fd_, report, length);
-    if (written != static_cast<ssize_t>(length) && trace::On()) [[unlikely]] {
+    if (written != static_cast<ssize_t>(length)) {
       trace::OsError("write", "hidraw", written < 0 ? std::strerror(errno) : "short write");
     }
     return written == static_cast<ssize_t>(length);

@@ -59,8 +59,7 @@ class Win32HidBackend final : public HidBackend {
     const HDEVINFO set =
         ::SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
-      if (trace::On()) [[unlikely]]
-        trace::OsErrorCode("SetupDiGetClassDevsA", "HID", ::GetLastError());
+      trace::OsErrorCode("SetupDiGetClassDevsA", "HID", ::GetLastError());
       return false;
     }
 
@@ -77,12 +76,11 @@ class Win32HidBackend final : public HidBackend {
         found = h;
         break;
       }
-      if (trace::On()) [[unlikely]]
-        trace::Note("HID: an interface with other ids skipped");
+      trace::Note("HID: an interface with other ids skipped");
       ::CloseHandle(h);
     }
     if (found == INVALID_HANDLE_VALUE) {
-      if (trace::On()) [[unlikely]] {
+      if (trace::On()) [[unlikely]] {  // the line is formatted only for the trace
         char text[96];
         std::snprintf(text, sizeof text, "HID: no openable interface with ids %04X:%04X",
                       static_cast<unsigned>(vendorId) & 0xFFFFu,
@@ -196,9 +194,7 @@ class Win32HidBackend final : public HidBackend {
     const HANDLE h = ::CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE && trace::On()) [[unlikely]] {
-      trace::OsErrorCode("open", detail->DevicePath, ::GetLastError());
-    }
+    if (h == INVALID_HANDLE_VALUE) trace::OsErrorCode("open", detail->DevicePath, ::GetLastError());
     std::free(detail);
     return h;
   }

@@ -70,7 +70,7 @@ bool LoopWaitsFor(const std::uint8_t* frame, std::size_t length) noexcept {
 
 void NoteLost(std::size_t count) noexcept {
   if (!trace::On()) [[likely]]
-    return;
+    return;  // the line is formatted only for the trace
   char text[128];
   std::snprintf(text, sizeof text,
                 "%zu bytes for the listening loop lost (pen data or messages): no room left",
@@ -410,8 +410,7 @@ int ReadMessage(std::uint8_t* buffer, std::size_t maxLength, Millis hidTimeout) 
   } else {
     received = TheSerialPort().Read(buffer, maxLength);
   }
-  if (trace::On()) [[unlikely]]
-    trace::MessageReceived(buffer, received);
+  trace::MessageReceived(buffer, received);
   if (received <= 0) return 0;
   if (!owed && own.heldLength == 0) return received;
   return static_cast<int>(SortOwed(buffer, static_cast<std::size_t>(received)));
@@ -428,8 +427,7 @@ int ReadSerialRaw(std::uint8_t* buffer, std::size_t count) noexcept {
   } else {
     received = TheSerialPort().ReadRaw(buffer, count);
   }
-  if (trace::On()) [[unlikely]]
-    trace::MessageReceived(buffer, received);
+  trace::MessageReceived(buffer, received);
   if (received <= 0 || (!owed && own.heldLength == 0)) return received;
   return static_cast<int>(SortOwed(buffer, static_cast<std::size_t>(received)));
 }

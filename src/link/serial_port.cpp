@@ -25,6 +25,8 @@ std::size_t BoundedLength(const char* text, std::size_t limit) noexcept {
 }
 
 void TraceOpen(const char* name, const char* device, const char* lineSettings) noexcept {
+  if (!trace::On()) [[likely]]
+    return;  // the line is composed only for the trace
   try {
     if (device[0] == '\0') {
       trace::Note((std::string("serial: ") + name + " names no device").c_str());
@@ -198,8 +200,7 @@ int SerialPort::Open(const char* openString) noexcept {
   ResolvePortDevice(parts.deviceName, device, sizeof device);
   std::snprintf(device_, sizeof device_, "%s", device);
   std::memcpy(lineSettings_, parts.lineSettings, sizeof lineSettings_);
-  if (trace::On()) [[unlikely]]
-    TraceOpen(parts.deviceName, device, lineSettings_);
+  TraceOpen(parts.deviceName, device, lineSettings_);
   if (device[0] == '\0') last_error::Cause("%s names no device", parts.deviceName);
   if (device[0] == '\0' || !OpenDevice(device, lineSettings_)) {
     CloseDevice();

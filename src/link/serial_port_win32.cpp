@@ -46,9 +46,11 @@ void SetFlagWord(DCB& dcb, DWORD word) noexcept {
   std::memcpy(reinterpret_cast<unsigned char*>(&dcb) + kFlagWordOffset, &word, sizeof word);
 }
 
-// A trace line for a failed call on the port (only called with tracing on). A COM port that
-// another program holds refuses us with "access denied".
+// A trace line for a failed call on the port. A COM port that another program holds refuses
+// us with "access denied".
 void TraceError(const char* call, const char* deviceName) noexcept {
+  if (!trace::On()) [[likely]]
+    return;  // the busy line is composed only for the trace
   const DWORD error = ::GetLastError();
   const char* name = std::strncmp(deviceName, "\\\\.\\", 4) == 0 ? deviceName + 4 : deviceName;
   if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
@@ -67,8 +69,7 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   const HANDLE h = ::CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    if (trace::On()) [[unlikely]]
-      TraceError("CreateFileA", deviceName);
+    TraceError("CreateFileA", deviceName);
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(h);
@@ -76,13 +77,11 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(h, &dcb)) {
-    if (trace::On()) [[unlikely]]
-      TraceError("GetCommState", deviceName);
+    TraceError("GetCommState", deviceName);
     return false;
   }
   if (!::BuildCommDCBA(lineSettings, &dcb)) {
-    if (trace::On()) [[unlikely]]
-      TraceError("BuildCommDCBA", deviceName);
+    TraceError("BuildCommDCBA", deviceName);
     return false;
   }
   SetFlagWord(dcb, (FlagWord(dcb) & ~kFlagsCleared) | kFlagsSet);
@@ -91,16 +90,14 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
     // The terminal needs neither line, so such a port is configured with both left alone.
     SetFlagWord(dcb, FlagWord(dcb) & ~kModemLineControl);
     if (!::SetCommState(h, &dcb)) {
-      if (trace::On()) [[unlikely]]
-        TraceError("SetCommState", deviceName);
+      TraceError("SetCommState", deviceName);
       return false;
     }
   }
   ::SetupComm(h, kQueueSize, kQueueSize);
   COMMTIMEOUTS timeouts = kTimeouts;
   if (!::SetCommTimeouts(h, &timeouts)) {
-    if (trace::On()) [[unlikely]]
-      TraceError("SetCommTimeouts", deviceName);
+    TraceError("SetCommTimeouts", deviceName);
     return false;
   }
   ::PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);

@@ -205,7 +205,7 @@ const char* ReturnCodeMeaning(std::uint8_t rc) noexcept {
   return ReturnCodeText(rc);
 }
 
-void FrameSent(const std::uint8_t* frame, std::size_t length) noexcept {
+void detail::FrameSent(const std::uint8_t* frame, std::size_t length) noexcept {
   try {
     std::size_t commandLength = 0;
     const std::uint8_t* command = CommandOf(frame, length, commandLength);
@@ -222,8 +222,8 @@ void FrameSent(const std::uint8_t* frame, std::size_t length) noexcept {
   }
 }
 
-void ReplyReceived(const std::uint8_t* sentFrame, std::size_t sentLength, const std::uint8_t* reply,
-                   int count) noexcept {
+void detail::ReplyReceived(const std::uint8_t* sentFrame, std::size_t sentLength,
+                           const std::uint8_t* reply, int count) noexcept {
   try {
     if (count <= 0) {
       Emit("received nothing");
@@ -256,7 +256,7 @@ void ReplyReceived(const std::uint8_t* sentFrame, std::size_t sentLength, const 
   }
 }
 
-void MessageReceived(const std::uint8_t* message, int count) noexcept {
+void detail::MessageReceived(const std::uint8_t* message, int count) noexcept {
   try {
     if (count <= 0) return;  // polling reads that found nothing are not worth a line
     std::string line = "read " + std::to_string(count) + " bytes the terminal sent by itself";
@@ -272,8 +272,8 @@ void MessageReceived(const std::uint8_t* message, int count) noexcept {
   }
 }
 
-void OsError(const char* call, const char* path, const char* systemMessage,
-             const char* hint) noexcept {
+void detail::OsError(const char* call, const char* path, const char* systemMessage,
+                     const char* hint) noexcept {
   try {
     std::string line = std::string(call) + " " + (path != nullptr ? path : "?") + ": " +
                        (systemMessage != nullptr ? systemMessage : "error");
@@ -283,7 +283,7 @@ void OsError(const char* call, const char* path, const char* systemMessage,
   }
 }
 
-void Note(const char* text) noexcept {
+void detail::Note(const char* text) noexcept {
   try {
     Emit(text);
   } catch (...) {

@@ -3,7 +3,8 @@
 // loaded ("stderr" or a switch word "1"/"on"/"yes"/"true": standard error; a path: that file;
 // unset, empty or "0"/"off"/"no"/"false": off).
 //
-// Off, every hook costs one relaxed atomic load: call sites test On() before doing any work.
+// Off, every hook costs one relaxed atomic load: each tests On() itself. A call site tests it
+// only to skip formatting a line (snprintf, strings) that nobody would read.
 // Secrets never reach a line: frames of PIN-pad entries, key loading and encrypted data (the
 // command catalogue says which), every reply while a secret-carrying mode is claimed or
 // running, and everything the terminal sends by itself outside a signature capture, show only
@@ -66,24 +67,57 @@ class ExportCall {
   const char* previous_ = nullptr;
 };
 
-// A frame written to the terminal. Its data bytes appear unless the command carries secrets.
+// The hooks below test On() themselves (inline: one relaxed load and a branch when off), so
+// call sites just call them; detail:: writes the line.
+namespace detail {
 void FrameSent(const std::uint8_t* frame, std::size_t length) noexcept;
-// The reply to `sentFrame` (null when unknown), `count` bytes (0: nothing arrived).
 void ReplyReceived(const std::uint8_t* sentFrame, std::size_t sentLength, const std::uint8_t* reply,
                    int count) noexcept;
-// Bytes the terminal sent by itself (capture, secure reading, entries).
 void MessageReceived(const std::uint8_t* message, int count) noexcept;
+void OsError(const char* call, const char* path, const char* systemMessage,
+             const char* hint) noexcept;
+void Note(const char* text) noexcept;
+#if defined(_WIN32)
+void OsErrorCode(const char* call, const char* path, unsigned long code, const char* hint) noexcept;
+#endif
+}  // namespace detail
+
+// A frame written to the terminal. Its data bytes appear unless the command carries secrets.
+inline void FrameSent(const std::uint8_t* frame, std::size_t length) noexcept {
+  if (On()) [[unlikely]]
+    detail::FrameSent(frame, length);
+}
+// The reply to `sentFrame` (null when unknown), `count` bytes (0: nothing arrived).
+inline void ReplyReceived(const std::uint8_t* sentFrame, std::size_t sentLength,
+                          const std::uint8_t* reply, int count) noexcept {
+  if (On()) [[unlikely]]
+    detail::ReplyReceived(sentFrame, sentLength, reply, count);
+}
+// Bytes the terminal sent by itself (capture, secure reading, entries).
+inline void MessageReceived(const std::uint8_t* message, int count) noexcept {
+  if (On()) [[unlikely]]
+    detail::MessageReceived(message, count);
+}
 // An OS call that failed on `path`: "open /dev/ttyUSB0: Permission denied". `hint` (may be
 // null) follows after " — ".
-void OsError(const char* call, const char* path, const char* systemMessage,
-             const char* hint = nullptr) noexcept;
+inline void OsError(const char* call, const char* path, const char* systemMessage,
+                    const char* hint = nullptr) noexcept {
+  if (On()) [[unlikely]]
+    detail::OsError(call, path, systemMessage, hint);
+}
 // Free text (a device looked at and why it was skipped).
-void Note(const char* text) noexcept;
+inline void Note(const char* text) noexcept {
+  if (On()) [[unlikely]]
+    detail::Note(text);
+}
 
 #if defined(_WIN32)
 // OsError with the system's own message for a GetLastError code (trace_win32.cpp).
-void OsErrorCode(const char* call, const char* path, unsigned long code,
-                 const char* hint = nullptr) noexcept;
+inline void OsErrorCode(const char* call, const char* path, unsigned long code,
+                        const char* hint = nullptr) noexcept {
+  if (On()) [[unlikely]]
+    detail::OsErrorCode(call, path, code, hint);
+}
 #endif
 
 // ---- Pure decisions, exposed for tests ------------------------------------------------

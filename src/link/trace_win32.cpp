@@ -7,8 +7,8 @@
 
 namespace vantorel::link::trace {
 
-void OsErrorCode(const char* call, const char* path, unsigned long code,
-                 const char* hint) noexcept {
+void detail::OsErrorCode(const char* call, const char* path, unsigned long code,
+                         const char* hint) noexcept {
   char message[256] = {};
   const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                    nullptr, code, 0, message, sizeof message, nullptr);
@@ -20,7 +20,7 @@ void OsErrorCode(const char* call, const char* path, unsigned long code,
   }
   message[end] = '\0';
   if (end == 0) std::snprintf(message, sizeof message, "error %lu", code);
-  OsError(call, path, message, hint);
+  detail::OsError(call, path, message, hint);
 }
 
 }  // namespace vantorel::link::trace

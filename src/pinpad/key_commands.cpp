@@ -9,11 +9,8 @@ namespace vantorel::pinpad {
 namespace {
 
 using link::Accept;
+using link::Command;
 using link::CommandBytes;
-
-constexpr std::uint8_t kGetKey = 0x81;
-constexpr std::uint8_t kClearKey = 0x82;
-constexpr std::uint8_t kInvalidateKey = 0x84;
 
 const char* KeyName(std::uint8_t key) noexcept {
   switch (key) {
@@ -29,9 +26,9 @@ const char* KeyName(std::uint8_t key) noexcept {
 }
 
 // Both succeed only with more than six reply bytes, stricter than a plain trigger.
-std::uint8_t KeyCommand(std::uint8_t sub) noexcept {
+std::uint8_t KeyCommand(Command command) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  return link::RunCommand(CommandBytes{0x75, 0x46, sub}, {Accept::Data});
+  return link::RunCommand(CommandBytes{command}, {Accept::Data});
 }
 
 }  // namespace
@@ -43,7 +40,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetKey(char* keyName, int* keyNameLen
   vantorel::link::trace::ExportCall call(__func__);
   if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (keyName == nullptr || keyNameLength == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  return call.Result(link::RunCommand(link::CommandBytes{0x75, 0x46, pinpad::kGetKey},
+  return call.Result(link::RunCommand(link::CommandBytes{link::Command::kGetKey},
                                       {link::Accept::Data}, [&](const link::Reply& reply) {
                                         if (!reply.Holds(1)) return false;
                                         const char* name = pinpad::KeyName(reply.At(0));
@@ -56,10 +53,10 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetKey(char* keyName, int* keyNameLen
 
 extern "C" unsigned char VANTOREL_CALL PIN_ClearKey(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(pinpad::KeyCommand(pinpad::kClearKey));
+  return call.Result(pinpad::KeyCommand(link::Command::kClearKey));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_InvalidateKey(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(pinpad::KeyCommand(pinpad::kInvalidateKey));
+  return call.Result(pinpad::KeyCommand(link::Command::kInvalidateKey));
 }

@@ -19,14 +19,6 @@ namespace {
 using link::CommandBytes;
 using Kind = EntryOutcome::Kind;
 
-constexpr std::uint8_t kPinPad = 0x75;
-constexpr std::uint8_t kPerform = 0x46;
-constexpr std::uint8_t kPinBlock = 0x07;
-constexpr std::uint8_t kCancel = 0x09;
-constexpr std::uint8_t kNumeric = 0x22;  // 0x23 for entry mode 2
-constexpr std::uint8_t kCardAccount = 0x24;
-constexpr std::uint8_t kEncryptedData = 0x25;
-
 // The terminal takes a body of at most this many bytes after the three command bytes.
 constexpr std::size_t kBodyLimit = 512;
 // The numeric entry's prompt message, before it is cut into pieces for the private key.
@@ -124,7 +116,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) 
   body.Byte(request.mode).Byte(request.upperBound).Byte(request.lowerBound);
   body.Byte(accountLength == 16 ? 1 : 0).Bytes(request.accountNumber, accountLength);
   pinpad::PutEntryFields(body, request);
-  CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kPinBlock};
+  CommandBytes command{link::Command::kPinBlock};
   if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   return call.Result(pinpad::Run(command, claim, WaitFlag::kPinEntry, VANTOREL_FAILURE,
@@ -140,8 +132,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_CancelPIN(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   // The terminal ends the pending entry with a refusal, which the waiting call reads.
-  return call.Result(
-      link::SendCommand(CommandBytes{pinpad::kPinPad, pinpad::kPerform, pinpad::kCancel}));
+  return call.Result(link::SendCommand(CommandBytes{link::Command::kCancelEntry}));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entryMode,
@@ -182,9 +173,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
   // must not outlive its use (the entry wait can last minutes).
   crypto::SecureWipe(&key, sizeof key);
 
-  CommandBytes command{
-      pinpad::kPinPad, pinpad::kPerform,
-      static_cast<std::uint8_t>(entryMode == 1 ? pinpad::kNumeric : pinpad::kNumeric + 1)};
+  CommandBytes command{link::Command::kNumericEntry, entryMode == 1 ? 0u : 1u};
   command.Byte(request.upperBound).Byte(request.lowerBound).Bytes(signedPieces.data(), total);
   if (!command.Fits()) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
@@ -217,7 +206,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest reques
   Body<kBodyLimit> body;
   body.Byte(request.upperBound).Byte(request.lowerBound);
   pinpad::PutEntryFields(body, request);
-  CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kCardAccount};
+  CommandBytes command{link::Command::kCardAccount};
   if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   return call.Result(
@@ -239,7 +228,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMo
   Body<kBodyLimit> body;
   body.Byte(dataMode).Byte(request.upperBound).Byte(request.lowerBound);
   pinpad::PutEntryFields(body, request);
-  CommandBytes command{pinpad::kPinPad, pinpad::kPerform, pinpad::kEncryptedData};
+  CommandBytes command{link::Command::kEncryptedEntry};
   if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   // Superseded by another entry or ended by closing: reported as success, outputs untouched.

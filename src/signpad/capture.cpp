@@ -23,10 +23,8 @@
 namespace vantorel::signpad {
 namespace {
 
+using link::Command;
 using link::CommandBytes;
-
-constexpr std::uint8_t kSignature = 0x7A;
-constexpr std::uint8_t kPerform = 0x46;
 constexpr std::uint8_t kMaxFormat = 5;
 
 // Serial: one raw read fills the assembly area behind the carry (15 packets at most).
@@ -121,7 +119,7 @@ class ReceiveLoop {
             [&] { n = link::ReadMessage(read_.data(), read_.size(), link::kHidPointWait); })) {
       return;
     }
-    if (n == kEventLength && read_[0] == kSignature) {
+    if (n == kEventLength && read_[0] == link::kSignatureClass) {
       DeliverEvent();
       return;
     }
@@ -171,7 +169,7 @@ class ReceiveLoop {
 
   static void NoteDropped(std::size_t dropped) {
     if (!link::trace::On()) [[likely]]
-      return;
+      return;  // the line is formatted only for the trace
     char text[96];
     std::snprintf(text, sizeof text, "pen data: %zu bytes dropped (lost): a packet was malformed",
                   dropped);
@@ -219,22 +217,21 @@ class ReceiveLoop {
   int batchCount_ = 0;
 };
 
-std::uint8_t Plain(std::uint8_t sub) noexcept {
+std::uint8_t Plain(Command command) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  return link::RunCommand(CommandBytes{kSignature, kPerform, sub});
+  return link::RunCommand(CommandBytes{command});
 }
 
 // Commands whose reply data is a 32-bit little-endian number; a reply without all four bytes
 // fails rather than reporting its check bytes as the number.
-std::uint8_t ReadNumber(std::uint8_t sub, unsigned int* out) noexcept {
+std::uint8_t ReadNumber(Command command, unsigned int* out) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (out == nullptr) return VANTOREL_INVALID_ARGUMENT;
-  return link::RunCommand(CommandBytes{kSignature, kPerform, sub}, {},
-                          [&](const link::Reply& reply) {
-                            if (!reply.Holds(4)) return false;
-                            *out = reply.U32At(0);
-                            return true;
-                          });
+  return link::RunCommand(CommandBytes{command}, {}, [&](const link::Reply& reply) {
+    if (!reply.Holds(4)) return false;
+    *out = reply.U32At(0);
+    return true;
+  });
 }
 
 }  // namespace
@@ -242,6 +239,7 @@ std::uint8_t ReadNumber(std::uint8_t sub, unsigned int* out) noexcept {
 
 using namespace vantorel;
 using namespace vantorel::signpad;
+using link::Command;
 using link::CommandBytes;
 using link::LinkIsOpen;
 
@@ -264,7 +262,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
   link::StartClaim claim(link::Mode::kCapture);
   if (const auto rc = claim.Take(); rc != 0) return call.Result(rc);
 
-  CommandBytes command{kSignature, kPerform, 0x10};
+  CommandBytes command{Command::kStartCapture};
   command.Byte(format).Byte(captureByte1).Byte(captureByte2).Byte(captureByte3);
   command.Byte(captureByte4).Byte(captureByte5).Byte(captureByte6).Byte(captureByte7);
 
@@ -289,33 +287,33 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
 
 extern "C" unsigned char VANTOREL_CALL Zelto_ContinueCapture(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(Plain(0x11));
+  return call.Result(Plain(Command::kContinueCapture));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_PauseCapture(unsigned int* value) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(ReadNumber(0x12, value));
+  return call.Result(ReadNumber(Command::kPauseCapture, value));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_GetPointCount(unsigned int* count) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(ReadNumber(0x17, count));
+  return call.Result(ReadNumber(Command::kPointCount, count));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_ClearSignature(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(Plain(0x19));
+  return call.Result(Plain(Command::kClearSignature));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_CalibrateDevice(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(Plain(0x01));
+  return call.Result(Plain(Command::kCalibrate));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_ExitCapture(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  return call.Result(link::RunCommand(CommandBytes{kSignature, kPerform, 0x1F}, {},
+  return call.Result(link::RunCommand(CommandBytes{Command::kExitCapture}, {},
                                       [](const link::Reply&) { link::State().capture.End(); }));
 }
 
@@ -328,8 +326,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_GetSignFormat(int formatNumber, uns
   // Every reply frame has at least 7 bytes; a smaller buffer could not even be judged.
   if (buffer == nullptr || length == nullptr || bufferSize < 7)
     return call.Result(VANTOREL_INVALID_ARGUMENT);
-  const CommandBytes command{kSignature, kPerform,
-                             static_cast<std::uint8_t>(0x20 + formatNumber - 1)};
+  const CommandBytes command{Command::kGetSignFormat, static_cast<unsigned>(formatNumber - 1)};
   return call.Result(ReadIntoCallerBuffer(command, buffer, bufferSize, length));
 }
 
@@ -344,8 +341,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_SetSignFormat(int formatNumber,
   if (length > kSignFormatMaxData || (length != 0 && data == nullptr)) {
     return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
-  const std::uint8_t head[] = {kSignature, kPerform,
-                               static_cast<std::uint8_t>(0x30 + formatNumber - 1)};
+  const CommandBytes head{Command::kSetSignFormat, static_cast<unsigned>(formatNumber - 1)};
   std::lock_guard<std::mutex> lock(signFormatMutex);
-  return call.Result(SendLargeCommand(head, {data, length}, signFormatWork));
+  return call.Result(SendLargeCommand({head.data(), head.size()}, {data, length}, signFormatWork));
 }

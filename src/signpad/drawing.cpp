@@ -11,29 +11,26 @@
 namespace vantorel::signpad {
 namespace {
 
+using link::Command;
 using link::CommandBytes;
 
-constexpr std::uint8_t kDisplay = 0x8A;
-constexpr std::uint8_t kSignature = 0x7A;
-constexpr std::uint8_t kPerform = 0x46;
-
-std::uint8_t Draw(std::uint8_t sub, int a, int b, int c, int d) noexcept {
-  CommandBytes command{kDisplay, kPerform, sub};
+std::uint8_t Draw(Command shape, int a, int b, int c, int d) noexcept {
+  CommandBytes command{shape};
   command.Word(a).Word(b).Word(c).Word(d);
   return link::RunCommand(command);
 }
 
-std::uint8_t Colour(std::uint8_t sub, std::uint8_t c1, std::uint8_t c2, std::uint8_t c3) noexcept {
+std::uint8_t Colour(Command which, std::uint8_t c1, std::uint8_t c2, std::uint8_t c3) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  CommandBytes command{kDisplay, kPerform, sub};
+  CommandBytes command{which};
   command.Byte(c1).Byte(c2).Byte(c3);
   return link::RunCommand(command);
 }
 
-std::uint8_t Arc(std::uint8_t sub, int x, int y, int v1, int v2, int v3) noexcept {
+std::uint8_t Arc(Command shape, int x, int y, int v1, int v2, int v3) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (!PointOnScreen(x, y)) return VANTOREL_INVALID_ARGUMENT;
-  CommandBytes command{kDisplay, kPerform, sub};
+  CommandBytes command{shape};
   command.Word(x).Word(y).Word(v1).Word(v2).Word(v3);
   return link::RunCommand(command);
 }
@@ -52,6 +49,7 @@ bool AppendData(CommandBytes& command, int length, const void* data) noexcept {
 
 using namespace vantorel;
 using namespace vantorel::signpad;
+using link::Command;
 using link::CommandBytes;
 using link::LinkIsOpen;
 
@@ -61,7 +59,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_SetPenColor(unsigned char b1, unsig
                                                          unsigned char b7) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  CommandBytes command{kDisplay, kPerform, 0x10};
+  CommandBytes command{Command::kPenColour};
   command.Byte(b1).Byte(b2).Byte(b3).Byte(b4).Byte(b5).Byte(b6).Byte(b7);
   return call.Result(link::RunCommand(command));
 }
@@ -71,7 +69,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_DrawLine(int x1, int y1, int x2, in
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (!PointOnScreen(x1, y1) || !PointOnScreen(x2, y2))
     return call.Result(VANTOREL_INVALID_ARGUMENT);
-  CommandBytes command{kDisplay, kPerform, 0x11};
+  CommandBytes command{Command::kDrawLine};
   command.Word(x1).Word(y1).Word(x2).Word(y2);
   return call.Result(link::RunCommand(command, {link::Accept::Ack, link::kLineWait}));
 }
@@ -81,7 +79,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_DrawRectangle(int left, int top, in
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  return call.Result(Draw(0x12, left, top, right, bottom));
+  return call.Result(Draw(Command::kDrawRectangle, left, top, right, bottom));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_FillRectangle(int left, int top, int right,
@@ -89,37 +87,37 @@ extern "C" unsigned char VANTOREL_CALL Zelto_FillRectangle(int left, int top, in
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  return call.Result(Draw(0x22, left, top, right, bottom));
+  return call.Result(Draw(Command::kFillRectangle, left, top, right, bottom));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawArc(int x, int y, int value1, int value2,
                                                      int value3) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(Arc(0x13, x, y, value1, value2, value3));
+  return call.Result(Arc(Command::kDrawArc, x, y, value1, value2, value3));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_FillArc(int x, int y, int value1, int value2,
                                                      int value3) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(Arc(0x23, x, y, value1, value2, value3));
+  return call.Result(Arc(Command::kFillArc, x, y, value1, value2, value3));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_BrushColor(unsigned char c1, unsigned char c2,
                                                         unsigned char c3) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(Colour(0x20, c1, c2, c3));
+  return call.Result(Colour(Command::kBrushColour, c1, c2, c3));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SetTextColor(unsigned char c1, unsigned char c2,
                                                           unsigned char c3) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(Colour(0x41, c1, c2, c3));
+  return call.Result(Colour(Command::kTextColour, c1, c2, c3));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SetBackgroundColor(unsigned char c1, unsigned char c2,
                                                                 unsigned char c3) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  return call.Result(Colour(0x42, c1, c2, c3));
+  return call.Result(Colour(Command::kBackgroundColour, c1, c2, c3));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SetFont(unsigned char f1, unsigned char f2,
@@ -127,7 +125,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_SetFont(unsigned char f1, unsigned 
                                                      unsigned char f5, unsigned char f6) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  CommandBytes command{kDisplay, kPerform, 0x40};
+  CommandBytes command{Command::kFont};
   command.Byte(f1).Byte(f2).Byte(f3).Byte(f4).Byte(f5).Byte(f6);
   return call.Result(link::RunCommand(command));
 }
@@ -135,7 +133,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_SetFont(unsigned char f1, unsigned 
 extern "C" unsigned char VANTOREL_CALL Zelto_SelectBackgroundMode(unsigned char mode) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  CommandBytes command{kDisplay, kPerform, 0x43};
+  CommandBytes command{Command::kBackgroundMode};
   command.Byte(mode);
   return call.Result(link::RunCommand(command));
 }
@@ -145,7 +143,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_DrawString(int x, int y, int length
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (!PointOnScreen(x, y)) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  CommandBytes command{kDisplay, kPerform, 0x4F};
+  CommandBytes command{Command::kDrawString};
   command.Word(x).Word(y).Word(length);
   if (!AppendData(command, length, text)) return call.Result(VANTOREL_INVALID_ARGUMENT);
   return call.Result(link::RunCommand(command));
@@ -160,7 +158,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_DrawStringInRectangle(int left, int
   if (!PointOnScreen(left, top) || !PointOnScreen(right, bottom)) {
     return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
-  CommandBytes command{kDisplay, kPerform, 0x4E};
+  CommandBytes command{Command::kDrawStringInRectangle};
   command.Word(left).Word(top).Word(right).Word(bottom).Word(length);
   if (!AppendData(command, length, text)) return call.Result(VANTOREL_INVALID_ARGUMENT);
   return call.Result(link::RunCommand(command));
@@ -173,7 +171,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_SetClipArea(int left, int top, int 
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  CommandBytes command{kSignature, kPerform, 0x03};
+  CommandBytes command{Command::kSetClipArea};
   command.Word(left).Word(top).Word(right).Word(bottom).Byte(a1).Byte(a2).Byte(a3).Byte(a4);
   return call.Result(link::RunCommand(command));
 }
@@ -187,7 +185,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_CreateRegion(
     return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
   if (regionKind > 3 && regionKind != 0x11) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  CommandBytes command{kSignature, kPerform, 0x04};
+  CommandBytes command{Command::kCreateRegion};
   command.Byte(regionId).Byte(regionKind).Byte(attribute);
   command.Word(left).Word(top).Word(right).Word(bottom).Word(length);
   if (!AppendData(command, length, data)) return call.Result(VANTOREL_INVALID_ARGUMENT);
@@ -198,7 +196,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_SetBackLight(unsigned char level) n
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (level > kMaxBacklight) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  CommandBytes command{kDisplay, 0x53, 0x80};
+  CommandBytes command{Command::kSetBacklight};
   command.Byte(0x01).Byte(level);
   return call.Result(link::RunCommand(command));
 }
@@ -209,7 +207,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_ReviewBackLight(unsigned char* leve
   if (level == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
   // The pad answers 80 01 and the level, as the setting is written.
   constexpr std::size_t kLevel = 2;
-  return call.Result(link::RunCommand(CommandBytes{kDisplay, 0x52, 0x80}, {link::Accept::Data},
+  return call.Result(link::RunCommand(CommandBytes{Command::kGetBacklight}, {link::Accept::Data},
                                       [&](const link::Reply& reply) {
                                         if (!reply.Holds(kLevel + 1)) return false;
                                         *level = reply.At(kLevel);

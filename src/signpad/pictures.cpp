@@ -13,8 +13,6 @@
 namespace vantorel::signpad {
 namespace {
 
-constexpr std::uint8_t kDisplay = 0x8A;
-constexpr std::uint8_t kPerform = 0x46;
 // The list reply: up to 255 two-byte entries behind the count byte, and room to spare.
 constexpr std::size_t kListReplySize = 4896;
 // The smallest reply frame: STX, length, status, XOR, sum, ETX.
@@ -25,6 +23,7 @@ constexpr std::size_t kSmallestReply = 7;
 
 using namespace vantorel;
 using namespace vantorel::signpad;
+using link::Command;
 using link::CommandBytes;
 using link::LinkIsOpen;
 
@@ -37,7 +36,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_GetPicture(int left, int top, int r
   if (buffer == nullptr || length == nullptr || bufferSize < static_cast<int>(kSmallestReply)) {
     return call.Result(VANTOREL_INVALID_ARGUMENT);
   }
-  CommandBytes command{kDisplay, kPerform, 0x60};
+  CommandBytes command{Command::kGetPicture};
   command.Word(left).Word(top).Word(right).Word(bottom);
   return call.Result(
       ReadIntoCallerBuffer(command, buffer, static_cast<std::size_t>(bufferSize), length));
@@ -50,7 +49,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_ShowPicture(int left, int top, int 
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
   if (length == 0 || data == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  CommandBytes head{kDisplay, kPerform, 0x61};
+  CommandBytes head{Command::kShowPicture};
   head.Word(left).Word(top).Word(right).Word(bottom);
   return call.Result(SendLargeCommand({head.data(), head.size()}, {data, length}));
 }
@@ -63,7 +62,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StorePicture(unsigned char pictureN
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (pictureKind > 2 || length == 0 || data == nullptr)
     return call.Result(VANTOREL_INVALID_ARGUMENT);
-  CommandBytes head{kDisplay, kPerform, 0x70};
+  CommandBytes head{Command::kStorePicture};
   head.Byte(pictureNumber).Byte(0).Byte(pictureKind).Byte(0);
   return call.Result(SendLargeCommand({head.data(), head.size()}, {data, length}));
 }
@@ -74,7 +73,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_ShowStorePicture(unsigned char pict
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  CommandBytes command{kDisplay, kPerform, 0x71};
+  CommandBytes command{Command::kShowStoredPicture};
   command.Byte(pictureNumber).Byte(0).Word(left).Word(top).Word(right).Word(bottom);
   return call.Result(link::RunCommand(command));
 }
@@ -88,7 +87,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_RetrieveStorePicture(unsigned char*
   link::CommandOptions options;
   options.replyArea = area;
   return call.Result(link::RunCommand(
-      CommandBytes{kDisplay, kPerform, 0x72}, options, [&](const link::Reply& reply) {
+      CommandBytes{Command::kListStoredPictures}, options, [&](const link::Reply& reply) {
         // The first data byte counts two-byte entries. Only entries that
         // arrived whole are handed on: a shortened reply must not pass the
         // zeros of the cleared reply area off as entries.

@@ -1,10 +1,14 @@
-// What the trace may show of a frame, and how it names the export.
+// What the trace may show of a frame, how it names the export, and how the command catalogue
+// names commands.
 #include "link/trace.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "link/command.h"
+#include "link/command_catalogue.h"
 
 namespace {
 
@@ -78,6 +82,23 @@ TEST(Trace, RepliesFollowTheirCommandAndTheModeInForce) {
         << c.secretMode;
   }
   EXPECT_FALSE(MayShowReply(nullptr, 0, version.data(), 9, false));
+}
+
+// Every named command's bytes, each of its sub-commands, find its own row: no earlier row
+// shadows it, so the trace names it and judges its secrets by that row.
+TEST(Trace, CatalogueCommandsAreFoundByTheirOwnBytes) {
+  using vantorel::link::CommandBytes;
+  using vantorel::link::kCommands;
+  for (const auto& row : kCommands) {
+    for (unsigned i = 0; i < row.subCount; ++i) {
+      const CommandBytes bytes{row.id, i};
+      ASSERT_EQ(bytes.size(), 3u) << row.name;
+      EXPECT_EQ(&vantorel::link::LookUpCommand(bytes.data(), bytes.size()), &row) << row.name;
+    }
+  }
+  EXPECT_STREQ(vantorel::link::CommandClassName(0x7A), "signpad");
+  EXPECT_STREQ(vantorel::link::CommandClassName(0x99), "unknown");
+  EXPECT_STREQ(vantorel::link::FunctionName(0x53), "write");
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 
 #include <string>
 
+#include "link/command_catalogue.h"
+
 namespace vterm::web {
 namespace {
+
+namespace catalogue = vantorel::link;
 
 constexpr std::size_t kRemembered = 256;
 // The bytes of one entry the page shows; the rest is counted (a picture runs to 230 kB).
@@ -41,15 +45,27 @@ void PutData(nlohmann::json& entry, std::span<const std::uint8_t> data, bool hid
   }
 }
 
-// Host frames whose parameters are key material or card data.
-bool SecretCommand(const CommandKey& k) {
-  return k.cls == 0x73 && k.fn == 0x53 && (k.sub == 0x74 || k.sub == 0x76);
+bool Is(const CommandKey& k, catalogue::Command command) {
+  const catalogue::CatalogueEntry& e = catalogue::Entry(command);
+  return k.cls == e.commandClass && k.fn == e.function && k.sub == e.subCommand;
 }
 
-// Replies that carry encrypted data or may carry a card (a key poll answered by a swipe).
+const catalogue::CatalogueEntry& Row(const CommandKey& k) {
+  const std::uint8_t bytes[] = {k.cls, k.fn, k.sub};
+  return catalogue::LookUpCommand(bytes, sizeof bytes);
+}
+
+// Host frames whose parameters are key material or card data: the reader's, as the catalogue
+// says. (A PIN entry's parameters are shown but for its account number, below.)
+bool SecretCommand(const CommandKey& k) {
+  return k.cls == catalogue::kReaderClass && Row(k).commandSecret;
+}
+
+// Replies that carry encrypted data or a key, or may carry a card (a key poll answered by a
+// swipe).
 bool SecretReply(const CommandKey& k, std::size_t dataLength) {
-  if (k.cls == 0x73 && k.fn == 0x52 && k.sub == 0x74) return true;
-  return k.cls == 0x75 && k.fn == 0x46 && k.sub == 0x81 && dataLength > 2;
+  if (k.cls == catalogue::kReaderClass) return Row(k).replySecret;
+  return Is(k, catalogue::Command::kGetKey) && dataLength > 2;
 }
 
 // The content of a whole reply frame in either layout, or an empty span.
@@ -87,12 +103,15 @@ nlohmann::json FrameLog::Frame(const ReceivedFrame& frame) {
   entry["length"] = c.bytes.size();
   if (c.bytes.size() > 0) entry["cls"] = HexByte(c.Class());
   if (c.bytes.size() > 1) entry["fn"] = HexByte(c.Function());
-  if (c.bytes.size() > 2) entry["sub"] = HexByte(c.Sub());
+  if (c.bytes.size() > 2) {
+    entry["sub"] = HexByte(c.Sub());
+    entry["name"] = Row(c.Key()).name;
+  }
   Bytes params(c.Params().begin(), c.Params().end());
   const bool hide = SecretCommand(c.Key());
   // A PIN entry's account number: its 16 digits follow the flag byte at offset 3.
-  if (!hide && c.Class() == 0x75 && c.Function() == 0x46 && c.Sub() == 0x07 &&
-      params.size() >= 20 && params[3] == 1) {
+  if (!hide && Is(c.Key(), catalogue::Command::kPinBlock) && params.size() >= 20 &&
+      params[3] == 1) {
     entry["data"] = Hex(std::span<const std::uint8_t>(params).first(4)) + " (16 bytes hidden) " +
                     Hex(std::span<const std::uint8_t>(params).subspan(20));
     entry["hidden"] = 16;
@@ -136,7 +155,7 @@ nlohmann::json FrameLog::Sent(const SentMessage& message) {
   // Pushed, unframed: pen packets (status bit 7 set) and 4-byte pad events are shown; card
   // text is not.
   const bool pen = !b.empty() && (b[0] & 0x80) != 0 && b.size() % 5 == 0;
-  const bool event = b.size() == 4 && b[0] == 0x7A;
+  const bool event = b.size() == 4 && b[0] == catalogue::kSignatureClass;
   entry["kind"] = pen ? "pen" : event ? "event" : "data";
   PutData(entry, b, !pen && !event);
   return entry;

@@ -1,6 +1,7 @@
 // vterm::web::FrameLog: the frame log as the browser view shows it. Each frame the terminal
 // received and each message it sent becomes one decoded entry: direction, class, function
-// and sub-command or the reply's status, length, and the data bytes in hex.
+// and sub-command with the command's name from the library's command catalogue, or the
+// reply's status, length, and the data bytes in hex.
 //
 // Secrets never reach the page: the bytes of key and encrypted-data loads, the account
 // number of a PIN entry, entry answers (PIN blocks, keyed numbers, encrypted data), card

@@ -272,6 +272,7 @@ function addLogRow(f) {
     td.textContent = text;
     tr.append(td);
   }
+  if (f.name) tr.cells[4].title = tr.cells[5].title = tr.cells[6].title = f.name;  // the command
   const data = document.createElement('td');
   data.className = 'data';
   if (f.data === null) {
