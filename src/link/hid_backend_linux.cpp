@@ -90,10 +90,8 @@ class HidrawBackend final : public HidBackend {
           std::snprintf(refusal, sizeof refusal, "open %s: %s%s", devPath, std::strerror(error),
                         error == EACCES || error == EPERM ? " (see docs/linux-hid.md)" : "");
         }
-        if (tracing) [[unlikely]] {
-          trace::OsError("open", devPath, std::strerror(error),
-                         error == EACCES || error == EPERM ? "see docs/linux-hid.md" : nullptr);
-        }
+        trace::OsError("open", devPath, std::strerror(error),
+                       error == EACCES || error == EPERM ? "see docs/linux-hid.md" : nullptr);
         continue;
       }
       Skipped(entry->d_name, nullptr);
@@ -103,7 +101,7 @@ class HidrawBackend final : public HidBackend {
     }
     closedir(dir);
     if (fd_ < 0 && refusal[0] != '\0') last_error::Cause("%s", refusal);
-    if (fd_ < 0 && tracing) [[unlikely]] {
+    if (fd_ < 0 && trace::On()) [[unlikely]] {  // the line is formatted only for the trace
       char text[96];
       std::snprintf(text, sizeof text, "hidraw: no openable node with ids %04X:%04X",
                     static_cast<unsigned>(vendorId) & 0xFFFFu,
