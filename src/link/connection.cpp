@@ -17,13 +17,13 @@ constexpr std::size_t kHandshakeLimit = 128;
 
 // One open handshake through the ordinary exchange: input waiting from before is settled, and
 // the reply is carved out of what arrives (a pad still streaming pen packets after a close).
+// The opening export holds the link, and the connection is not open until both succeeded.
 bool Handshake(const CommandBytes& command, Millis serialWait) {
-  std::array<std::uint8_t, kReplySize> reply{};
-  ExchangeOptions options;
-  options.serialWait = serialWait;
-  options.serialLimit = kHandshakeLimit;
-  const int received = ExchangeCommand(command, reply.data(), reply.size(), options);
-  return Reply(reply.data(), received).Acked(Accept::Data);
+  return RunCommand(command, {.accept = Accept::Data,
+                              .wait = kNoWait,
+                              .linkHeld = true,
+                              .exchange = {.serialLimit = kHandshakeLimit,
+                                           .serialWait = serialWait}}) == VANTOREL_SUCCESS;
 }
 
 bool ValidBaud(int baud) {

@@ -1,5 +1,5 @@
-// The process-wide state in one object: the connection flags, the loops' current markers, the
-// reader's claim, the transports, the shared command buffer and the link lock.
+// The process-wide state in one object: the connection flags, the loops' current markers and
+// claims, the transports, the shared command buffer and the link lock.
 #pragma once
 
 #include <array>
@@ -16,11 +16,6 @@ namespace vantorel::link {
 
 inline constexpr std::size_t kCommandBufferSize = 1028;
 inline constexpr std::size_t kReplySize = 512;
-
-// Phases of the reader's claim: taken by an enable from its state checks until it returns,
-// so that a second enable cannot slip in while the first still switches the head on or
-// still runs its last pass. secureHeadActive is not yet set while switching on.
-enum class ReadingPhase : int { kIdle, kSwitchingOn, kReading };
 
 struct LinkState {
   std::atomic<int> linkOpen{0};
@@ -41,7 +36,6 @@ struct LinkState {
   PollingMode reading{secureHeadActive};
   PollingMode pinEntry{pinEntryActive};
   PollingMode encryptedEntry{encryptedEntryActive};
-  std::atomic<ReadingPhase> readingClaim{ReadingPhase::kIdle};
 
   // The transports; which one is in use is linkIsHid.
   SerialPort serial;

@@ -31,7 +31,7 @@ const char* KeyName(std::uint8_t key) noexcept {
 // Both succeed only with more than six reply bytes, stricter than a plain trigger.
 std::uint8_t KeyCommand(std::uint8_t sub) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  return link::RunCommand(CommandBytes{0x75, 0x46, sub}, {Accept::Data});
+  return link::RunCommand(CommandBytes{0x75, 0x46, sub}, {.accept = Accept::Data});
 }
 
 }  // namespace

@@ -85,10 +85,8 @@ extern "C" unsigned char VANTOREL_CALL Zelto_RetrieveStorePicture(unsigned char*
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (buffer == nullptr || count == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
   std::array<std::uint8_t, kListReplySize> area;
-  link::CommandOptions options;
-  options.replyArea = area;
   return call.Result(link::RunCommand(
-      CommandBytes{kDisplay, kPerform, 0x72}, options, [&](const link::Reply& reply) {
+      CommandBytes{kDisplay, kPerform, 0x72}, {.replyArea = area}, [&](const link::Reply& reply) {
         // The first data byte counts two-byte entries. Only entries that
         // arrived whole are handed on: a shortened reply must not pass the
         // zeros of the cleared reply area off as entries.
