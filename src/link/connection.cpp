@@ -26,6 +26,28 @@ bool Handshake(const CommandBytes& command, Millis serialWait) {
                                            .serialWait = serialWait}}) == VANTOREL_SUCCESS;
 }
 
+// Both handshakes on the transport just opened (input reset already): the connection opens,
+// or the transport is closed again.
+unsigned char Greet(bool hid) {
+  LinkState& state = State();
+  if (!Handshake(VersionQuery(), kHandshakeWait) ||
+      !Handshake(SecureHeadSwitch(false), kSerialReplyWait)) {
+    if (hid) {
+      TheHidDevice().Close();
+    } else {
+      TheSerialPort().Close();
+    }
+    ResetInput();
+    state.linkIsHid = 0;
+    state.linkOpen = 0;
+    return VANTOREL_FAILURE;
+  }
+  ResetInput();
+  state.reading.End();
+  state.linkOpen = 1;
+  return VANTOREL_SUCCESS;
+}
+
 bool ValidBaud(int baud) {
   for (int allowed : {1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600, 115200}) {
     if (baud == allowed) return true;
@@ -78,18 +100,7 @@ unsigned char OpenHid(int vendorId, int productId) noexcept {
   state.hidVendorId = vendorId;
   state.hidProductId = productId;
   state.linkIsHid = 1;
-  if (!Handshake(VersionQuery(), kHandshakeWait) ||
-      !Handshake(SecureHeadSwitch(false), kSerialReplyWait)) {
-    device.Close();
-    ResetInput();
-    state.linkIsHid = 0;
-    state.linkOpen = 0;
-    return VANTOREL_FAILURE;
-  }
-  ResetInput();
-  state.reading.End();
-  state.linkOpen = 1;
-  return VANTOREL_SUCCESS;
+  return Greet(true);
 }
 
 unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int dataBits) noexcept {
@@ -112,17 +123,7 @@ unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int da
     return VANTOREL_FAILURE;
   }
   ResetInput();
-  if (!Handshake(VersionQuery(), kHandshakeWait) ||
-      !Handshake(SecureHeadSwitch(false), kSerialReplyWait)) {
-    serial.Close();
-    ResetInput();
-    state.linkOpen = 0;
-    return VANTOREL_FAILURE;
-  }
-  ResetInput();
-  state.reading.End();
-  state.linkOpen = 1;
-  return VANTOREL_SUCCESS;
+  return Greet(false);
 }
 
 unsigned char Close() noexcept {
