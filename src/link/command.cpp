@@ -27,6 +27,23 @@ void DropRestOfReply(const ReadOverflow& overflow) noexcept {
   }
 }
 
+// Composes and frames the command in commandBuffer (or takes the frame given) and exchanges
+// it into `area` (empty: only written).
+int ComposeAndExchange(const Outgoing& outgoing, std::span<std::uint8_t> area,
+                       const ExchangeOptions& options) noexcept {
+  if (outgoing.command == nullptr) {
+    return Exchange(outgoing.frame.data(), outgoing.frame.size(), area.data(), area.size(),
+                    options);
+  }
+  auto& buffer = CommandBuffer();
+  std::memcpy(buffer.data(), outgoing.command->data(), outgoing.command->size());
+  const std::size_t frameLength = BuildFrame(buffer.data(), outgoing.command->size());
+  const int received = Exchange(buffer.data(), frameLength, area.data(), area.size(), options);
+  // The command may have carried an account number or key bytes.
+  crypto::SecureWipe(buffer.data(), frameLength);
+  return received;
+}
+
 }  // namespace
 
 int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* reply,
@@ -102,16 +119,7 @@ std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& opti
                                        : options.replyArea.empty()
                                            ? std::span<std::uint8_t>(ownArea)
                                            : options.replyArea;
-  std::span<const std::uint8_t> frame = outgoing.frame;
-  auto& buffer = CommandBuffer();
-  if (outgoing.command != nullptr) {
-    std::memcpy(buffer.data(), outgoing.command->data(), outgoing.command->size());
-    frame = {buffer.data(), BuildFrame(buffer.data(), outgoing.command->size())};
-  }
-  const int received =
-      Exchange(frame.data(), frame.size(), area.data(), area.size(), options.exchange);
-  // The command may have carried an account number or key bytes.
-  if (outgoing.command != nullptr) crypto::SecureWipe(buffer.data(), frame.size());
+  const int received = ComposeAndExchange(outgoing, area, options.exchange);
   if (!read) NoteSentWithoutReading();
   if (options.afterExchange != nullptr) options.afterExchange();
   if (options.reply == ReplyUse::kDroppedOverHid || options.reply == ReplyUse::kNotRead)
