@@ -5,7 +5,6 @@
 #include <array>
 #include <cstring>
 
-#include "cardreader/reading_state.h"
 #include "crypto/secure_wipe.h"
 #include "link/command.h"
 #include "link/trace.h"
@@ -58,8 +57,8 @@ extern "C" unsigned char VANTOREL_CALL
 MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  link::StartClaim claim(link::Mode::kManualEntry);
-  if (const auto rc = claim.Take(); rc != 0) return call.Result(rc);
+  link::LoopStart start(link::Mode::kManualEntry);
+  if (const auto rc = start.Claim(); rc != 0) return call.Result(rc);
   if (!cardreader::ManualEntryValuesValid(request) || request.result == nullptr ||
       request.resultLength == nullptr) {
     return call.Result(VANTOREL_INVALID_ARGUMENT);
@@ -77,8 +76,8 @@ MSR_ManualInputCardData(ManualEntryRequest request) noexcept {
   const bool endsOnAck = cardreader::EndsOnAck(request);
   pinpad::EntryMessage message;
   const crypto::ScopedWipe wipe(message.data(), message.size());
-  const pinpad::EntryOutcome outcome = pinpad::RunEntry(
-      command, pinpad::WaitFlag::kPinEntry, message, claim, cardreader::Judge, &endsOnAck);
+  const pinpad::EntryOutcome outcome =
+      pinpad::RunEntry(command, message, start, cardreader::Judge, &endsOnAck);
   switch (outcome.kind) {
     case pinpad::EntryOutcome::Kind::kMessage:
       if (endsOnAck) {

@@ -5,9 +5,9 @@
 #include <mutex>
 
 #include "cardreader/card_data.h"
-#include "cardreader/reading_state.h"
 #include "crypto/secure_wipe.h"
 #include "link/command.h"
+#include "link/modes.h"
 #include "link/reply_ownership.h"
 #include "link/trace.h"
 #include "vantorel.h"
@@ -58,22 +58,22 @@ bool IsReadingMessage(const void*, const std::uint8_t* frame, std::size_t length
 
 // Asked with the link held before each switch-on command: a disable that came first has
 // already gone out, so the head must not be switched on behind it.
-struct SwitchOn {
-  link::PollingMode::Ticket mark;
-  static bool NotForestalled(const void* self) {
-    return !link::State().reading.EndedSince(static_cast<const SwitchOn*>(self)->mark);
-  }
-};
+bool NotForestalled(const void* start) {
+  return !static_cast<const link::LoopStart*>(start)->EndedSinceClaim();
+}
 
 void ReadingLoop(link::PollingMode::Ticket ticket) noexcept {
   link::LinkState& state = link::State();
   const CommandBytes keyPoll{link::Command::kGetKey};
   // A terminal that has card data to send may leave the poll unanswered and send the data by
   // itself; whatever answers the poll late is this loop's to judge anyway.
-  link::ExchangeOptions keyPollOptions;
-  keyPollOptions.replyMayComeLate = false;
-  keyPollOptions.forLoop = true;
   std::array<std::uint8_t, link::kReplySize> received{};
+  const link::CommandOptions keyPollOptions{
+      .wait = link::kNoWait,
+      .reply = link::ReplyUse::kHandedOn,
+      .linkHeld = true,
+      .exchange = {.replyMayComeLate = false, .forLoop = true},
+      .replyArea = received};
   std::array<std::uint8_t, kDeliverySize> delivery{};
   const auto judge = [&](int count) {
     const std::size_t n = PrepareDelivery(received.data(), count, delivery.data());
@@ -101,8 +101,9 @@ void ReadingLoop(link::PollingMode::Ticket ticket) noexcept {
     count = 0;
     if (reading() && link::WithIdleLink([&] {
           if (reading()) {
-            count =
-                link::ExchangeCommand(keyPoll, received.data(), received.size(), keyPollOptions);
+            link::RunCommand(keyPoll, keyPollOptions, [&](const link::Reply& reply) {
+              count = static_cast<int>(reply.Count());
+            });
             // Card data answering the poll came after any frame held back as perhaps a late
             // reply: that one was the late reply.
             if (count >= kCardDataMinimum) link::LoopMessageArrived();
@@ -119,8 +120,6 @@ void ReadingLoop(link::PollingMode::Ticket ticket) noexcept {
 }  // namespace vantorel::cardreader
 
 using namespace vantorel;
-using cardreader::ReadingClaim;
-using cardreader::ReadingPhase;
 using link::Accept;
 using link::CommandBytes;
 
@@ -134,21 +133,17 @@ extern "C" unsigned char VANTOREL_CALL MSR_AddDataHandle(VantorelDataHandler han
 
 extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  link::LinkState& state = link::State();
   if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  // A disable issued from here on ends reading before it begins: it is not lost, and no
-  // switch-on command goes out after it.
-  const cardreader::SwitchOn switchOn{state.reading.Mark()};
   // The reader's claim, from here until this call returns: the mode table refuses every
-  // other start while the head is switched on, and a second enable until then.
-  link::StartClaim claim(link::Mode::kSecureReading);
-  if (const auto rc = claim.Take(); rc != 0) return call.Result(rc);
-  link::LoopListener listener;
+  // other start while the head is switched on, and a second enable until then. A disable
+  // issued from here on ends reading before it begins: it is not lost, and no switch-on
+  // command goes out after it.
+  link::LoopStart start(link::Mode::kSecureReading);
+  if (const auto rc = start.Claim(); rc != 0) return call.Result(rc);
 
   // The switch-on goes out at once: no wait before the first command.
-  link::CommandOptions immediate{Accept::Ack, link::kNoWait};
-  immediate.proceed = &cardreader::SwitchOn::NotForestalled;
-  immediate.proceedContext = &switchOn;
+  link::CommandOptions immediate{
+      .wait = link::kNoWait, .proceed = &cardreader::NotForestalled, .proceedContext = &start};
   std::uint8_t rc = link::RunCommand(link::SecureHeadSwitch(true), immediate);
   if (rc != VANTOREL_SUCCESS) return call.Result(rc);
   CommandBytes outputOn{link::Command::kReaderOutput};
@@ -158,9 +153,9 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
   // Clears the key buffer. What follows its reply in the same read (a card swiped right
   // after the switch-on) is the loop's: kept, and listened for from the acknowledgement on.
   link::CommandOptions clear = immediate;
-  clear.startsLoop = true;
+  clear.exchange.startsLoop = true;
   link::RunCommand(CommandBytes{link::Command::kClearKey}, clear,
-                   [&](const link::Reply&) { listener.Begin(&cardreader::IsReadingMessage); });
+                   [&](const link::Reply&) { start.Listen(&cardreader::IsReadingMessage); });
 
   link::PollingMode::Ticket ticket = 0;
   {
@@ -168,11 +163,10 @@ extern "C" unsigned char VANTOREL_CALL MSR_EnableSecureHead(void) noexcept {
     // the link) cannot be overtaken. linkBusy is left alone: it counts other threads'
     // commands, and zeroing it would let the loop read their replies.
     link::LinkGuard guard;
-    if (!link::LinkIsOpen() || !state.reading.BeginUnlessEnded(switchOn.mark, ticket)) {
+    if (!link::LinkIsOpen() || (ticket = start.Begin()) == 0) {
       return call.Result(VANTOREL_SUCCESS);  // reading was ended before it began
     }
-    ReadingClaim().store(ReadingPhase::kReading);
-    listener.Begin(&cardreader::IsReadingMessage);
+    start.Listen(&cardreader::IsReadingMessage);
   }
   cardreader::ReadingLoop(ticket);
   return call.Result(VANTOREL_SUCCESS);
@@ -185,8 +179,7 @@ extern "C" unsigned char VANTOREL_CALL MSR_DisableSecureHead(void) noexcept {
   // until the disable was exchanged, and ends whatever the terminal answered, before the link
   // is released.
   link::State().reading.Forestall();
-  link::CommandOptions options;
-  options.wait = link::kDisableWait;
-  options.afterExchange = [] { link::State().reading.End(); };
-  return call.Result(link::RunCommand(link::SecureHeadSwitch(false), options));
+  return call.Result(link::RunCommand(
+      link::SecureHeadSwitch(false),
+      {.wait = link::kDisableWait, .afterExchange = [] { link::State().reading.End(); }}));
 }

@@ -27,14 +27,12 @@ CommandBytes Compose(const SettingMember& m) {
 // whose data would be cut.
 template <class Copy>
 std::uint8_t Exchange(const CommandBytes& command, Copy&& copy) {
-  link::CommandOptions options;
-  options.accept = Accept::Data;
-  options.wholeReply = true;
-  return link::RunCommand(command, options, copy);
+  return link::RunCommand(command, {.accept = Accept::Data, .exchange = {.wholeReply = true}},
+                          copy);
 }
 
 std::uint8_t Send(const CommandBytes& command) {
-  return link::RunCommand(command, {Accept::Data});
+  return link::RunCommand(command, {.accept = Accept::Data});
 }
 
 std::uint8_t SetValue(const SettingMember& m, std::uint8_t value) noexcept {

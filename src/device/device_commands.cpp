@@ -18,14 +18,12 @@ constexpr char kSdkVersion[] = VANTOREL_VERSION_STRING;
 std::uint8_t ReadData(CommandBytes command, char* buffer, int* length) {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
   if (buffer == nullptr || length == nullptr) return VANTOREL_INVALID_ARGUMENT;
-  link::CommandOptions options;
-  options.accept = Accept::Data;
-  options.wholeReply = true;
-  return link::RunCommand(command, options, [&](const link::Reply& reply) {
-    const auto data = reply.Data();
-    std::memcpy(buffer, data.data(), data.size());
-    *length = static_cast<int>(data.size());
-  });
+  return link::RunCommand(command, {.accept = Accept::Data, .exchange = {.wholeReply = true}},
+                          [&](const link::Reply& reply) {
+                            const auto data = reply.Data();
+                            std::memcpy(buffer, data.data(), data.size());
+                            *length = static_cast<int>(data.size());
+                          });
 }
 
 // High nibble for the first selector, low nibble for the second; 0 differs between them.
@@ -104,7 +102,8 @@ extern "C" unsigned char VANTOREL_CALL Brixa_ReSet(void) noexcept {
   CommandBytes command{Command::kRestart};
   command.Bytes("IRFW", 4);
   // Over HID the terminal's acknowledgement is read (and ignored), so it reaches no loop.
-  link::SendCommand(command, true);
+  link::RunCommand(
+      command, {.reply = link::ReplyUse::kDroppedOverHid, .exchange = {.replyMayComeLate = false}});
   return call.Result(VANTOREL_SUCCESS);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "crypto/secure_wipe.h"
 #include "link/hid_device.h"
@@ -41,6 +42,23 @@ void NoteCommand(const Outgoing& outgoing, const Reply& view, int received) noex
     std::snprintf(what, sizeof what, "the command %02X %02X %02X", bytes[0], bytes[1], bytes[2]);
   }
   NoteUnacknowledged(view, received, what);
+}
+
+// Composes and frames the command in commandBuffer (or takes the frame given) and exchanges
+// it into `area` (empty: only written).
+int ComposeAndExchange(const Outgoing& outgoing, std::span<std::uint8_t> area,
+                       const ExchangeOptions& options) noexcept {
+  if (outgoing.command == nullptr) {
+    return Exchange(outgoing.frame.data(), outgoing.frame.size(), area.data(), area.size(),
+                    options);
+  }
+  auto& buffer = CommandBuffer();
+  std::memcpy(buffer.data(), outgoing.command->data(), outgoing.command->size());
+  const std::size_t frameLength = BuildFrame(buffer.data(), outgoing.command->size());
+  const int received = Exchange(buffer.data(), frameLength, area.data(), area.size(), options);
+  // The command may have carried an account number or key bytes.
+  crypto::SecureWipe(buffer.data(), frameLength);
+  return received;
 }
 
 }  // namespace
@@ -130,81 +148,52 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
   return received;
 }
 
-int ExchangeCommand(const CommandBytes& command, std::uint8_t* reply, std::size_t replyCapacity,
-                    const ExchangeOptions& options) noexcept {
-  auto& buffer = CommandBuffer();
-  std::memcpy(buffer.data(), command.data(), command.size());
-  const std::size_t frameLength = BuildFrame(buffer.data(), command.size());
-  const int received = Exchange(buffer.data(), frameLength, reply, replyCapacity, options);
-  // The command may have carried an account number or key bytes.
-  crypto::SecureWipe(buffer.data(), frameLength);
-  return received;
-}
-
-void SendFrame(const std::uint8_t* frame, std::size_t frameLength) noexcept {
-  // Over HID the device is opened and written as in any exchange; nothing is read.
-  Exchange(frame, frameLength, nullptr, 0);
-}
-
 std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& options,
                             ReplyHandler onSuccess, void* context) noexcept {
   if (outgoing.command != nullptr && !outgoing.command->Fits()) return VANTOREL_INVALID_ARGUMENT;
-  LinkGuard guard;
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  std::optional<LinkGuard> guard;
+  if (!options.linkHeld) {
+    guard.emplace();
+    if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  }
   PauseBeforeWrite(options.wait);
   if (options.proceed != nullptr && !options.proceed(options.proceedContext))
     return VANTOREL_SUCCESS;
+  const bool hid = State().linkIsHid.load() != 0;
+  const bool read =
+      options.reply == ReplyUse::kDroppedOverHid ? hid : options.reply != ReplyUse::kNotRead;
   std::array<std::uint8_t, kReplySize> ownArea;
   // The reply may hold a secret the handler reads (a key field, card data): wiped on return.
   const crypto::ScopedWipe wipe(ownArea.data(), ownArea.size());
-  const std::span<std::uint8_t> area =
-      options.replyArea.empty() ? std::span<std::uint8_t>(ownArea) : options.replyArea;
-  ExchangeOptions exchange;
-  exchange.startsLoop = options.startsLoop;
-  exchange.serialLimit = options.serialLimit;
-  exchange.hidTimeout = options.hidTimeout;
-  exchange.longToo = options.eitherLayout;
-  exchange.wholeReply = options.wholeReply;
-  const int received = outgoing.command != nullptr
-                           ? ExchangeCommand(*outgoing.command, area.data(), area.size(), exchange)
-                           : Exchange(outgoing.frame.data(), outgoing.frame.size(), area.data(),
-                                      area.size(), exchange);
+  const std::span<std::uint8_t> area = !read ? std::span<std::uint8_t>()
+                                       : options.replyArea.empty()
+                                           ? std::span<std::uint8_t>(ownArea)
+                                           : options.replyArea;
+  const int received = ComposeAndExchange(outgoing, area, options.exchange);
+  if (!read) NoteSentWithoutReading();
   if (options.afterExchange != nullptr) options.afterExchange();
-  const Reply view = options.eitherLayout
+  if (options.reply == ReplyUse::kDroppedOverHid || options.reply == ReplyUse::kNotRead)
+    return VANTOREL_SUCCESS;
+  const Reply view = options.exchange.longToo
                          ? Reply::EitherLayout(area.data(), static_cast<std::size_t>(received))
                          : Reply(area.data(), received);
+  if (options.reply == ReplyUse::kHandedOn) {
+    if (onSuccess != nullptr) onSuccess(context, view);
+    return VANTOREL_SUCCESS;
+  }
   if (!view.Acked(options.accept)) {
-    if (options.startsLoop) DropUnclaimedInput();
-    NoteCommand(outgoing, view, received);
+    if (options.exchange.startsLoop) DropUnclaimedInput();
+    if (options.noteUnacknowledged != nullptr) {
+      options.noteUnacknowledged(view, received);
+    } else {
+      NoteCommand(outgoing, view, received);
+    }
     return view.Status();
   }
   if (onSuccess != nullptr && !onSuccess(context, view)) {
     last_error::Cause("the reply lacks what the call reads from it (%zu bytes)", view.Count());
     return VANTOREL_FAILURE;
   }
-  return VANTOREL_SUCCESS;
-}
-
-std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid) noexcept {
-  if (!command.Fits()) return VANTOREL_INVALID_ARGUMENT;
-  LinkGuard guard;
-  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  PauseBeforeWrite(kCommandWait);
-  if (exchangeOverHid && State().linkIsHid.load() != 0) {
-    // The terminal's answer, if any, is read and ignored: left on the line it would reach
-    // whichever loop reads next.
-    std::array<std::uint8_t, kReplySize> reply;
-    ExchangeOptions options;
-    options.replyMayComeLate = false;
-    ExchangeCommand(command, reply.data(), reply.size(), options);
-    return VANTOREL_SUCCESS;
-  }
-  auto& buffer = CommandBuffer();
-  std::memcpy(buffer.data(), command.data(), command.size());
-  const std::size_t frameLength = BuildFrame(buffer.data(), command.size());
-  SendFrame(buffer.data(), frameLength);
-  crypto::SecureWipe(buffer.data(), frameLength);
-  NoteSentWithoutReading();
   return VANTOREL_SUCCESS;
 }
 

@@ -47,11 +47,13 @@ inline CommandBytes SecureHeadSwitch(bool on) noexcept {
   return command;
 }
 
+// How a command's reply is read.
 struct ExchangeOptions {
   std::size_t serialLimit = kReplySize;  // limit of the serial reply read
   Millis hidTimeout = kHidReplyTimeout;  // wait for each input report
   Millis serialWait = kSerialReplyWait;  // pause between serial write and read
-  // The reply may come as a long frame (picture and sign-format reads).
+  // The reply may come as a long frame and is judged in either layout (picture and
+  // sign-format reads).
   bool longToo = false;
   // A missing reply may still come and is then dropped (not for a restart: the terminal
   // loses its output when it goes down).
@@ -61,25 +63,31 @@ struct ExchangeOptions {
   bool startsLoop = false;
   // A reply larger than the reply area is not cut to what fits but read to its end (over HID
   // its last report, over serial as far as its first bytes say it goes) and dropped: the
-  // area is cleared and 0 returned, which judges as a failure.
+  // area is cleared and 0 returned, which judges as a failure. For replies whose data go to
+  // the caller: nothing reaches the caller rather than the part that fit.
   bool wholeReply = false;
   // A polling loop's own exchange (the reading loop's key poll): see SettleInput.
   bool forLoop = false;
 };
 
+// What becomes of the terminal's answer.
+enum class ReplyUse : std::uint8_t {
+  kJudged,          // judged under `accept`; the success handler runs on an acknowledgement
+  kHandedOn,        // whatever arrived (perhaps nothing) goes to the handler unjudged; result 1
+  kDroppedOverHid,  // over HID read and ignored, over serial not read (restart); result 1
+  kNotRead,         // only written (cancel); result 1
+};
+
 struct CommandOptions {
   Accept accept = Accept::Ack;
   Millis wait = kCommandWait;  // after raising linkBusy, before the write
-  bool startsLoop = false;     // see ExchangeOptions
+  ReplyUse reply = ReplyUse::kJudged;
+  // The caller holds the link and has judged the connection itself: the open handshakes
+  // (the connection is not open yet) and a polling loop's own exchange (inside WithIdleLink).
+  bool linkHeld = false;
+  ExchangeOptions exchange{};
   // Where the reply is read, its size the limit; empty: a 512-byte area of the helper.
   std::span<std::uint8_t> replyArea{};
-  std::size_t serialLimit = kReplySize;  // limit of a serial read
-  Millis hidTimeout = kHidReplyTimeout;  // wait for each input report
-  // Read uncarved and judge with Reply::EitherLayout (picture and sign-format reads).
-  bool eitherLayout = false;
-  // The reply's data go to the caller: a reply larger than the reply area fails with 0
-  // (nothing reaches the caller) instead of handing on the part that fit.
-  bool wholeReply = false;
   // Runs with the link still held once the exchange is over, whatever the answer.
   void (*afterExchange)() = nullptr;
   // Asked with the link held, right before the write: false sends nothing and the command
@@ -87,6 +95,9 @@ struct CommandOptions {
   // by a switch-off, must not reach the terminal after it).
   bool (*proceed)(const void* context) = nullptr;
   const void* proceedContext = nullptr;
+  // Records why the reply is no acknowledgement (the open handshakes say it in their own
+  // words); null: the command's first three bytes name it in the cause.
+  void (*noteUnacknowledged)(const Reply& reply, int received) noexcept = nullptr;
 };
 
 // Length of a zero-terminated text, reading at most `limit` + 1 bytes: a result above
@@ -100,9 +111,10 @@ inline std::size_t TextLength(const char* text, std::size_t limit) noexcept {
 // ---- With LinkLock held -------------------------------------------------------------
 
 // Sends a framed command over the open transport and reads its reply into `reply`, which
-// is cleared first so that bytes that did not arrive read as 0. The bytes received (0 when
-// nothing arrived or a read failed). Input that waited before the write is settled first and
-// the reply is carved out of what the read collected (reply_ownership.h).
+// is cleared first so that bytes that did not arrive read as 0; with no `reply` only writes
+// (over HID after opening the device as any exchange does). The bytes received (0 when
+// nothing arrived, nothing was read or a read failed). Input that waited before the write is
+// settled first and the reply is carved out of what the read collected (reply_ownership.h).
 int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* reply,
              std::size_t replyCapacity, const ExchangeOptions& options = {}) noexcept;
 
@@ -115,14 +127,6 @@ const char* LinkDeviceName(char* out, std::size_t outSize) noexcept;
 // handshake", "the command 78 46 01"): no answer, a refusal and its status, or bytes that
 // are no reply. A cause the transport recorded first (a vanished device) stays.
 void NoteUnacknowledged(const Reply& reply, int received, const char* what) noexcept;
-
-// Copies the command into commandBuffer, frames it there and exchanges it.
-int ExchangeCommand(const CommandBytes& command, std::uint8_t* reply, std::size_t replyCapacity,
-                    const ExchangeOptions& options = {}) noexcept;
-
-// Sends a framed command without reading a reply: over serial only the write, over HID
-// the exchange with no reply buffer.
-void SendFrame(const std::uint8_t* frame, std::size_t frameLength) noexcept;
 
 // Reads one message the terminal sent by itself: over HID the joined input reports (those
 // kept from an earlier handle first), over serial what a command set aside for the loop,
@@ -176,10 +180,12 @@ ReplyHandler HandlerFor() noexcept {
   };
 }
 
-// The one command path. Raises linkBusy, takes the link, waits, composes in commandBuffer
-// (or takes the frame given), exchanges into the cleared reply area, runs afterExchange, and
-// judges the reply: 1 on success (after `onSuccess(reply)` ran
-// with the link still held), else the reply's Status(). An `onSuccess` that returns false
+// The one command path, for every command: exports, the open handshakes, a loop's key poll,
+// the send-only restart and cancel. Raises linkBusy, takes the link (unless `linkHeld`),
+// waits, composes and frames in commandBuffer (or takes the frame given), exchanges into the
+// cleared reply area (or only writes: `reply`), runs afterExchange, and judges the reply: 1
+// on success (after `onSuccess(reply)` ran with the link still held), else the reply's
+// Status(). An `onSuccess` that returns false
 // (an acknowledged reply too short for the fields it reads) makes the result 0, so garbage
 // is never reported as a value. 99 when the command did not fit; 201 when the connection
 // closed while the command waited.
@@ -204,10 +210,5 @@ inline std::uint8_t RunFrame(std::span<const std::uint8_t> frame,
                              const CommandOptions& options = {}) noexcept {
   return RunCommandWith({nullptr, frame}, options, nullptr, nullptr);
 }
-
-// Send-only commands (restart, cancel): wait, send without judging a reply, return 1.
-// With `exchangeOverHid` the HID side performs the whole exchange and ignores its result
-// (restart), otherwise it reads nothing (cancel); serial only writes.
-std::uint8_t SendCommand(const CommandBytes& command, bool exchangeOverHid = false) noexcept;
 
 }  // namespace vantorel::link

@@ -15,17 +15,9 @@ namespace {
 
 constexpr std::size_t kHandshakeLimit = 128;
 
-// One open handshake through the ordinary exchange: input waiting from before is settled, and
-// the reply is carved out of what arrives (a pad still streaming pen packets after a close).
-bool Handshake(const CommandBytes& command, Millis serialWait) {
-  std::array<std::uint8_t, kReplySize> reply{};
-  ExchangeOptions options;
-  options.serialWait = serialWait;
-  options.serialLimit = kHandshakeLimit;
-  const int received = ExchangeCommand(command, reply.data(), reply.size(), options);
-  const Reply view(reply.data(), received);
-  if (view.Acked(Accept::Data)) return true;
-  // A refused handshake is a terminal that is there: a different fault from silence.
+// Why a handshake got no acknowledgement: a refused handshake is a terminal that is there, a
+// different fault from silence.
+void NoteHandshakeFailure(const Reply& view, int received) noexcept {
   if (received <= 0) {
     char device[kDeviceNameSize];
     last_error::Cause("no answer from %s to the open handshake",
@@ -36,7 +28,40 @@ bool Handshake(const CommandBytes& command, Millis serialWait) {
   } else {
     NoteUnacknowledged(view, received, "the open handshake");
   }
-  return false;
+}
+
+// One open handshake through the ordinary exchange: input waiting from before is settled, and
+// the reply is carved out of what arrives (a pad still streaming pen packets after a close).
+// The opening export holds the link, and the connection is not open until both succeeded.
+bool Handshake(const CommandBytes& command, Millis serialWait) {
+  return RunCommand(command,
+                    {.accept = Accept::Data,
+                     .wait = kNoWait,
+                     .linkHeld = true,
+                     .exchange = {.serialLimit = kHandshakeLimit, .serialWait = serialWait},
+                     .noteUnacknowledged = NoteHandshakeFailure}) == VANTOREL_SUCCESS;
+}
+
+// Both handshakes on the transport just opened (input reset already): the connection opens,
+// or the transport is closed again.
+unsigned char Greet(bool hid) {
+  LinkState& state = State();
+  if (!Handshake(VersionQuery(), kHandshakeWait) ||
+      !Handshake(SecureHeadSwitch(false), kSerialReplyWait)) {
+    if (hid) {
+      TheHidDevice().Close();
+    } else {
+      TheSerialPort().Close();
+    }
+    ResetInput();
+    state.linkIsHid = 0;
+    state.linkOpen = 0;
+    return VANTOREL_FAILURE;
+  }
+  ResetInput();
+  state.reading.End();
+  state.linkOpen = 1;
+  return VANTOREL_SUCCESS;
 }
 
 bool ValidBaud(int baud) {
@@ -91,18 +116,7 @@ unsigned char OpenHid(int vendorId, int productId) noexcept {
   state.hidVendorId = vendorId;
   state.hidProductId = productId;
   state.linkIsHid = 1;
-  if (!Handshake(VersionQuery(), kHandshakeWait) ||
-      !Handshake(SecureHeadSwitch(false), kSerialReplyWait)) {
-    device.Close();
-    ResetInput();
-    state.linkIsHid = 0;
-    state.linkOpen = 0;
-    return VANTOREL_FAILURE;
-  }
-  ResetInput();
-  state.reading.End();
-  state.linkOpen = 1;
-  return VANTOREL_SUCCESS;
+  return Greet(true);
 }
 
 unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int dataBits) noexcept {
@@ -125,17 +139,7 @@ unsigned char OpenPort(int port, int baudRate, char parity, int stopBits, int da
     return VANTOREL_FAILURE;
   }
   ResetInput();
-  if (!Handshake(VersionQuery(), kHandshakeWait) ||
-      !Handshake(SecureHeadSwitch(false), kSerialReplyWait)) {
-    serial.Close();
-    ResetInput();
-    state.linkOpen = 0;
-    return VANTOREL_FAILURE;
-  }
-  ResetInput();
-  state.reading.End();
-  state.linkOpen = 1;
-  return VANTOREL_SUCCESS;
+  return Greet(false);
 }
 
 unsigned char Close() noexcept {

@@ -11,8 +11,8 @@ LinkState& State() noexcept {
 
 bool LinkState::Reset() noexcept {
   std::unique_lock<std::mutex> held(lock, std::try_to_lock);
-  if (!held.owns_lock() || linkOpen.load() != 0 || linkBusy.load() != 0 ||
-      readingClaim.load() != ReadingPhase::kIdle || serial.IsOpen()) {
+  if (!held.owns_lock() || linkOpen.load() != 0 || linkBusy.load() != 0 || reading.Running() ||
+      serial.IsOpen()) {
     return false;
   }
   linkIsHid = 0;

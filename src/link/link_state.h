@@ -1,15 +1,20 @@
-// The process-wide state in one object: the connection flags, the loops' current markers, the
-// reader's claim, the transports, the shared command buffer and the link lock.
+// The state of the connection in one object: the flags, the loops' current markers and
+// claims, the transports, who owns arriving bytes, the shared command buffer and the link
+// lock. Registrations that outlive a connection stay with the exports that make them: the
+// point handler (signpad/capture.cpp), the card-data handler (cardreader/secure_head.cpp),
+// the port map (serial_port.cpp); Reset() keeps them.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 
 #include "link/hid_device.h"
 #include "link/polling_mode.h"
+#include "link/reply_ownership.h"
 #include "link/serial_port.h"
 
 namespace vantorel::link {
@@ -17,10 +22,30 @@ namespace vantorel::link {
 inline constexpr std::size_t kCommandBufferSize = 1028;
 inline constexpr std::size_t kReplySize = 512;
 
-// Phases of the reader's claim: taken by an enable from its state checks until it returns,
-// so that a second enable cannot slip in while the first still switches the head on or
-// still runs its last pass. secureHeadActive is not yet set while switching on.
-enum class ReadingPhase : int { kIdle, kSwitchingOn, kReading };
+// Who owns the bytes that arrive (reply_ownership.*): what a connection owes and keeps for
+// its loops. Touched only with the link lock held; reset at open and close.
+struct InputOwnership {
+  // Serial bytes that arrived while a command held the link, for the loop that waits for
+  // them: room for several commands' worth of a streaming pen while the loop is kept off.
+  static constexpr std::size_t kInboxSize = 16384;
+  static constexpr std::size_t kMaxClaimants = 4;
+  struct Claimant {
+    LoopMessageTest test = nullptr;
+    const void* context = nullptr;
+  };
+
+  // A late reply is owed until this time (none when `owed` is false).
+  bool owed = false;
+  std::chrono::steady_clock::time_point owedUntil{};
+  int listeners = 0;
+  std::array<Claimant, kMaxClaimants> claimants{};
+  std::array<std::uint8_t, kInboxSize> inbox{};
+  std::size_t inboxLength = 0;
+  // A frame a loop read while a late reply was owed, that the loop would take as its own:
+  // held back until the owed window tells whose it is (ReadMessage).
+  std::array<std::uint8_t, kReplySize> held{};
+  std::size_t heldLength = 0;
+};
 
 struct LinkState {
   std::atomic<int> linkOpen{0};
@@ -41,11 +66,11 @@ struct LinkState {
   PollingMode reading{secureHeadActive};
   PollingMode pinEntry{pinEntryActive};
   PollingMode encryptedEntry{encryptedEntryActive};
-  std::atomic<ReadingPhase> readingClaim{ReadingPhase::kIdle};
 
   // The transports; which one is in use is linkIsHid.
   SerialPort serial;
   HidDevice hid;
+  InputOwnership input;
 
   // Where every command is composed and framed in place; touched only with `lock` held.
   std::array<std::uint8_t, kCommandBufferSize> commandBuffer{};

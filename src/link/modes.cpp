@@ -8,24 +8,30 @@
 namespace vantorel::link {
 namespace {
 
-// Which kinds refuse a start, in the order they are looked at. Secure reading counts in two
-// strengths: switched on or running, or claimed at all (which also covers the last pass
-// after reading was ended).
-struct Refusals {
+// Per start: which kinds refuse it, in the order they are looked at, and which it
+// supersedes. Secure reading refuses in two strengths: claimed or switched on, or in any
+// phase (also the last pass of a loop that was ended but has not returned yet).
+struct Rule {
   bool pinEntry;        // 202
   bool reading;         // 204: being switched on, or running
-  bool readingClaimed;  // 204: any phase of the reader's claim
+  bool readingAtAll;    // 204: any phase, the last pass too
   bool capture;         // 205
   bool encryptedEntry;  // 207
+  // Ended when this start claims: its running loop and any start of it not begun yet.
+  PollingMode LinkState::*endsAtClaim;
+  // Ended when this start's loop begins.
+  PollingMode LinkState::*endsAtBegin;
 };
 
-constexpr Refusals kTable[] = {
-    //                 202    204    204 any 205    207
-    /* capture */ {true, true, false, false, true},
-    /* reading */ {true, true, true, true, true},
-    /* PIN-pad */ {true, true, false, true, false},
-    /* encrypted */ {false, true, false, true, false},
-    /* manual */ {true, true, false, true, false},
+constexpr Rule kTable[] = {
+    // clang-format off
+    //               202    204    204 any 205    207    ends at claim        ends at begin
+    /* capture */   {true,  true,  false,  false, true,  &LinkState::capture, nullptr},
+    /* reading */   {true,  true,  true,   true,  true,  nullptr,             nullptr},
+    /* PIN-pad */   {true,  true,  false,  true,  false, nullptr,             &LinkState::encryptedEntry},
+    /* encrypted */ {false, true,  false,  true,  false, nullptr,             &LinkState::pinEntry},
+    /* manual */    {true,  true,  false,  true,  false, nullptr,             &LinkState::encryptedEntry},
+    // clang-format on
 };
 
 std::mutex& TableMutex() noexcept {
@@ -33,31 +39,29 @@ std::mutex& TableMutex() noexcept {
   return mutex;
 }
 
-PollingMode* KindOf(Mode mode) noexcept {
+PollingMode& KindOf(Mode mode) noexcept {
   LinkState& state = State();
   switch (mode) {
     case Mode::kCapture:
-      return &state.capture;
+      return state.capture;
+    case Mode::kSecureReading:
+      return state.reading;
+    case Mode::kEncryptedEntry:
+      return state.encryptedEntry;
     case Mode::kPinPadEntry:
     case Mode::kManualEntry:
-      return &state.pinEntry;
-    case Mode::kEncryptedEntry:
-      return &state.encryptedEntry;
-    case Mode::kSecureReading:
       break;
   }
-  return nullptr;  // the reader's claim is its phase
+  return state.pinEntry;
 }
 
 }  // namespace
 
 std::uint8_t StartRefusal(Mode mode) noexcept {
-  const Refusals& r = kTable[static_cast<int>(mode)];
+  const Rule& r = kTable[static_cast<int>(mode)];
   const LinkState& state = State();
-  const ReadingPhase claim = ReadingClaim().load();
   if (r.pinEntry && state.pinEntry.Claimed()) return VANTOREL_PIN_ENTRY_ACTIVE;
-  if ((r.reading && (state.secureHeadActive.load() != 0 || claim == ReadingPhase::kSwitchingOn)) ||
-      (r.readingClaimed && claim != ReadingPhase::kIdle)) {
+  if ((r.reading && state.reading.Claimed()) || (r.readingAtAll && state.reading.Running())) {
     return VANTOREL_SECURE_HEAD_ACTIVE;
   }
   if (r.capture && state.capture.Claimed()) return VANTOREL_CAPTURE_ACTIVE;
@@ -65,32 +69,56 @@ std::uint8_t StartRefusal(Mode mode) noexcept {
   return 0;
 }
 
-std::uint8_t StartClaim::Take() noexcept {
-  if (held_) return 0;
+LoopStart::LoopStart(Mode mode) noexcept : mode_(mode), kind_(KindOf(mode)) {}
+
+LoopStart::~LoopStart() {
+  listener_.reset();
+  Release();
+  if (running_) kind_.LoopReturns();
+}
+
+std::uint8_t LoopStart::Claim() noexcept {
+  if (claimed_) return 0;
+  // Taken first: an end (a disable) issued from here on reaches this start.
+  mark_ = kind_.Mark();
   std::lock_guard<std::mutex> lock(TableMutex());
   if (const std::uint8_t rc = StartRefusal(mode_); rc != 0) return rc;
-  if (PollingMode* kind = KindOf(mode_)) {
-    kind->StartBegins();
-  } else {
-    ReadingClaim().store(ReadingPhase::kSwitchingOn);
+  kind_.StartBegins();
+  claimed_ = true;
+  const Rule& r = kTable[static_cast<int>(mode_)];
+  if (r.endsAtClaim != nullptr) {
+    PollingMode& ended = State().*r.endsAtClaim;
+    const PollingMode::Ticket mark = ended.Supersede();
+    if (&ended == &kind_) mark_ = mark;
   }
-  held_ = true;
   return 0;
 }
 
-void StartClaim::Release() noexcept {
-  PollingMode* kind = KindOf(mode_);
-  if (!held_ || kind == nullptr) return;
-  kind->StartEnds();
-  held_ = false;
+bool LoopStart::EndedSinceClaim() const noexcept {
+  return kind_.EndedSince(mark_);
 }
 
-StartClaim::~StartClaim() {
-  if (held_ && KindOf(mode_) == nullptr) {
-    ReadingClaim().store(ReadingPhase::kIdle);
-    held_ = false;
+void LoopStart::Listen(LoopMessageTest isMessage, const void* context) noexcept {
+  if (!listener_) listener_.emplace();
+  listener_->Begin(isMessage, context);
+}
+
+PollingMode::Ticket LoopStart::Begin() noexcept {
+  PollingMode::Ticket ticket = 0;
+  if (kind_.BeginUnlessEnded(mark_, ticket)) {
+    const Rule& r = kTable[static_cast<int>(mode_)];
+    if (r.endsAtBegin != nullptr) (State().*r.endsAtBegin).End();
+    if (!running_) kind_.LoopBegins();
+    running_ = true;
   }
   Release();
+  return ticket;
+}
+
+void LoopStart::Release() noexcept {
+  if (!claimed_) return;
+  kind_.StartEnds();
+  claimed_ = false;
 }
 
 }  // namespace vantorel::link

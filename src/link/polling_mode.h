@@ -33,6 +33,11 @@ class PollingMode {
   // A loop of this kind runs, or a start of it is on its way.
   bool Claimed() const noexcept { return active_.load() != 0 || starting_.load() != 0; }
 
+  // Claimed, or a loop that began has not returned yet (its last pass after an end).
+  bool Running() const noexcept { return Claimed() || running_.load() != 0; }
+  void LoopBegins() noexcept { ++running_; }
+  void LoopReturns() noexcept { --running_; }
+
   // With the link held, in the start's success handler: the new loop becomes the current one
   // (flag raised, no moment with it clear in between). Its ticket.
   Ticket Begin() noexcept {
@@ -81,6 +86,7 @@ class PollingMode {
     begun_.store(0);
     ends_.store(0);
     starting_.store(0);
+    running_.store(0);
   }
 
  private:
@@ -88,6 +94,7 @@ class PollingMode {
   std::atomic<Ticket> begun_{0};
   std::atomic<Ticket> ends_{0};
   std::atomic<int> starting_{0};
+  std::atomic<int> running_{0};
 };
 
 }  // namespace vantorel::link

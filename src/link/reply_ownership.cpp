@@ -17,36 +17,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Serial bytes that arrived while a command held the link, for the loop that waits for them:
-// room for several commands' worth of a streaming pen while the loop is kept off the link.
-constexpr std::size_t kInboxSize = 16384;
 // A command's read gives up once this many bytes that were not its reply went by.
 constexpr std::size_t kForeignLimit = 4096;
-constexpr std::size_t kMaxClaimants = 4;
 
-struct Claimant {
-  LoopMessageTest test = nullptr;
-  const void* context = nullptr;
-};
-
-struct Ownership {
-  // A late reply is owed until this time (none when `owed` is false).
-  bool owed = false;
-  Clock::time_point owedUntil{};
-  int listeners = 0;
-  std::array<Claimant, kMaxClaimants> claimants{};
-  std::array<std::uint8_t, kInboxSize> inbox{};
-  std::size_t inboxLength = 0;
-  // A frame a loop read while a late reply was owed, that the loop would take as its own:
-  // held back until the owed window tells whose it is (ReadMessage).
-  std::array<std::uint8_t, kReplySize> held{};
-  std::size_t heldLength = 0;
-};
+using Ownership = InputOwnership;
 
 // Touched only with LinkLock held.
 Ownership& Own() noexcept {
-  static Ownership ownership;
-  return ownership;
+  return State().input;
 }
 
 bool IsHid() noexcept {
@@ -62,7 +40,7 @@ bool StillOwed() noexcept {
 
 // Whether a listening loop waits for this frame.
 bool LoopWaitsFor(const std::uint8_t* frame, std::size_t length) noexcept {
-  for (const Claimant& c : Own().claimants) {
+  for (const Ownership::Claimant& c : Own().claimants) {
     if (c.test != nullptr && c.test(c.context, frame, length)) return true;
   }
   return false;

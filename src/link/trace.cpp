@@ -109,8 +109,7 @@ std::string Describe(const std::uint8_t* command, std::size_t length) {
 // messages may land in any read, so no read's data is shown meanwhile.
 bool SecretModeActive() noexcept {
   const LinkState& s = State();
-  return s.pinEntry.Claimed() || s.encryptedEntry.Claimed() || s.secureHeadActive.load() != 0 ||
-         s.readingClaim.load() != ReadingPhase::kIdle;
+  return s.pinEntry.Claimed() || s.encryptedEntry.Claimed() || s.reading.Running();
 }
 
 }  // namespace

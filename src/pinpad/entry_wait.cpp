@@ -8,27 +8,6 @@ namespace {
 using link::kAck;
 using link::kNak;
 
-// The PIN, amount, account and manual entries wait under pinEntry, the encrypted-data entry
-// under encryptedEntry. Two waits of one kind (two encrypted-data entries from two threads)
-// would otherwise both wait for the one answer the terminal gives, and the loser would wait
-// for ever; the older one ends as superseded instead.
-link::PollingMode& ModeOf(WaitFlag flag) noexcept {
-  auto& state = link::State();
-  return flag == WaitFlag::kPinEntry ? state.pinEntry : state.encryptedEntry;
-}
-
-// Link held. Takes the other kind's flag away and makes this wait the current one.
-link::PollingMode::Ticket BeginWait(WaitFlag flag) noexcept {
-  auto& state = link::State();
-  if (flag == WaitFlag::kEncryptedEntry) {
-    const auto ticket = state.encryptedEntry.Begin();
-    state.pinEntry.End();
-    return ticket;
-  }
-  state.encryptedEntry.End();
-  return state.pinEntry.Begin();
-}
-
 }  // namespace
 
 Verdict JudgePinPadMessage(const void*, const std::uint8_t* message, int count) noexcept {
@@ -44,9 +23,8 @@ Verdict JudgePinPadMessage(const void*, const std::uint8_t* message, int count) 
   return Verdict::kKeepWaiting;  // nothing, a read error, a short or unrelated message
 }
 
-EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMessage& message,
-                      link::StartClaim& claim, EntryJudge judge,
-                      const void* judgeContext) noexcept {
+EntryOutcome RunEntry(const link::CommandBytes& command, EntryMessage& message,
+                      link::LoopStart& start, EntryJudge judge, const void* judgeContext) noexcept {
   EntryOutcome outcome;
   link::PollingMode::Ticket entry = 0;
   // A frame this entry would end on is its answer, never a late reply to somebody's command.
@@ -58,15 +36,12 @@ EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMes
       return a->judge(a->context, frame, static_cast<int>(length)) != Verdict::kKeepWaiting;
     }
   } answer{judge, judgeContext};
-  link::LoopListener listener;
-  link::CommandOptions start;
-  start.wait = link::kNoWait;
-  start.startsLoop = true;
-  const std::uint8_t rc = link::RunCommand(command, start, [&](const link::Reply&) {
-    entry = BeginWait(flag);
-    listener.Begin(&Answer::Is, &answer);
+  const link::CommandOptions immediate{.wait = link::kNoWait, .exchange = {.startsLoop = true}};
+  const std::uint8_t rc = link::RunCommand(command, immediate, [&](const link::Reply&) {
+    start.Listen(&Answer::Is, &answer);
+    entry = start.Begin();
   });
-  claim.Release();
+  start.Release();
   if (rc != 1) {
     outcome.code = rc;
     return outcome;
@@ -77,7 +52,7 @@ EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMes
     link::WithIdleLink([&] {
       // Checked with the link held: an entry that superseded this one did so holding the
       // link too, so its answer is never read here.
-      if (!ModeOf(flag).Current(entry)) return;
+      if (!start.Kind().Current(entry)) return;
       message.fill(0);
       const int r = link::ReadMessage(message.data(), message.size(), link::kHidReplyTimeout);
       if (r <= 0) return;
@@ -93,12 +68,12 @@ EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMes
         case Verdict::kKeepWaiting:
           return;
       }
-      ModeOf(flag).End();
+      start.Kind().End();
       done = true;
     });
     if (done) return outcome;
     link::Pause(link::kEntryPassSleep);
-    if (!ModeOf(flag).Current(entry)) {
+    if (!start.Kind().Current(entry)) {
       outcome.kind = EntryOutcome::Kind::kEndedFromOutside;
       return outcome;
     }

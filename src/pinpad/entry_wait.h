@@ -14,8 +14,6 @@
 
 namespace vantorel::pinpad {
 
-enum class WaitFlag { kPinEntry, kEncryptedEntry };
-
 using EntryMessage = std::array<std::uint8_t, link::kReplySize>;
 
 struct EntryOutcome {
@@ -44,10 +42,11 @@ Verdict JudgePinPadMessage(const void* context, const std::uint8_t* message, int
 // other kind's flag cleared, this wait made the current one) and runs passes: read (only
 // while no command wants the link and this wait is still the current one), judge, sleep
 // kEntryPassSleep, look at the flag. A refusal's code is the message's Status().
-// `claim` (the start's, taken by its state checks) is released once the command was answered.
+// `start` (claimed by the state checks) begins the wait and is released once the command was
+// answered; the mode table says which kind the wait runs under and which it supersedes.
 // Manual card entry uses the same wait with a judge of its own.
-EntryOutcome RunEntry(const link::CommandBytes& command, WaitFlag flag, EntryMessage& message,
-                      link::StartClaim& claim, EntryJudge judge = JudgePinPadMessage,
+EntryOutcome RunEntry(const link::CommandBytes& command, EntryMessage& message,
+                      link::LoopStart& start, EntryJudge judge = JudgePinPadMessage,
                       const void* judgeContext = nullptr) noexcept;
 
 }  // namespace vantorel::pinpad

@@ -28,7 +28,7 @@ const char* KeyName(std::uint8_t key) noexcept {
 // Both succeed only with more than six reply bytes, stricter than a plain trigger.
 std::uint8_t KeyCommand(Command command) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  return link::RunCommand(CommandBytes{command}, {Accept::Data});
+  return link::RunCommand(CommandBytes{command}, {.accept = Accept::Data});
 }
 
 }  // namespace

@@ -38,9 +38,9 @@ bool CommonArgumentsValid(const PinEntryRequest& request) noexcept {
 
 // The state checks: the link, then the mode table, whose claim the entry holds until its
 // start was answered.
-std::uint8_t EntryStateCheck(link::StartClaim& claim) noexcept {
+std::uint8_t EntryStateCheck(link::LoopStart& start) noexcept {
   if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
-  const std::uint8_t rc = claim.Take();
+  const std::uint8_t rc = start.Claim();
   return rc != 0 ? rc : VANTOREL_SUCCESS;
 }
 
@@ -59,11 +59,11 @@ void CopyAfterTwo(const PinEntryRequest& request, const link::Reply& message) {
 
 // The common tail of the entries: run it, turn its outcome into the return code.
 template <class Copy>
-std::uint8_t Run(const CommandBytes& command, link::StartClaim& claim, WaitFlag flag,
-                 std::uint8_t endedFromOutside, Copy&& copy) noexcept {
+std::uint8_t Run(const CommandBytes& command, link::LoopStart& start, std::uint8_t endedFromOutside,
+                 Copy&& copy) noexcept {
   EntryMessage message;
   const crypto::ScopedWipe wipe(message.data(), message.size());
-  const EntryOutcome outcome = RunEntry(command, flag, message, claim);
+  const EntryOutcome outcome = RunEntry(command, message, start);
   switch (outcome.kind) {
     case Kind::kMessage:
       // The wait's judge let only messages with more than four data bytes through.
@@ -92,12 +92,11 @@ using namespace vantorel;
 using link::CommandBytes;
 using pinpad::Body;
 using pinpad::kBodyLimit;
-using pinpad::WaitFlag;
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  link::StartClaim claim(link::Mode::kPinPadEntry);
-  if (const auto rc = pinpad::EntryStateCheck(claim); rc != VANTOREL_SUCCESS)
+  link::LoopStart start(link::Mode::kPinPadEntry);
+  if (const auto rc = pinpad::EntryStateCheck(start); rc != VANTOREL_SUCCESS)
     return call.Result(rc);
   if (request.mode != '0' && request.mode != '1') return call.Result(VANTOREL_INVALID_ARGUMENT);
   if (request.upperBound < 4 || request.upperBound > 12)
@@ -119,28 +118,28 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetPINBlock(PinEntryRequest request) 
   CommandBytes command{link::Command::kPinBlock};
   if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
-  return call.Result(pinpad::Run(command, claim, WaitFlag::kPinEntry, VANTOREL_FAILURE,
-                                 [&](const link::Reply& message) {
-                                   const auto data = message.Data();
-                                   std::memcpy(request.result, data.data(), data.size());
-                                   request.result[data.size()] = 0;
-                                   *request.resultLength = static_cast<int>(data.size());
-                                 }));
+  return call.Result(pinpad::Run(command, start, VANTOREL_FAILURE, [&](const link::Reply& message) {
+    const auto data = message.Data();
+    std::memcpy(request.result, data.data(), data.size());
+    request.result[data.size()] = 0;
+    *request.resultLength = static_cast<int>(data.size());
+  }));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_CancelPIN(void) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
   if (!link::LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   // The terminal ends the pending entry with a refusal, which the waiting call reads.
-  return call.Result(link::SendCommand(CommandBytes{link::Command::kCancelEntry}));
+  return call.Result(link::RunCommand(CommandBytes{link::Command::kCancelEntry},
+                                      {.reply = link::ReplyUse::kNotRead}));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entryMode,
                                                               PinEntryRequest request,
                                                               RsaPrivateKey key) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  link::StartClaim claim(link::Mode::kPinPadEntry);
-  if (const auto rc = pinpad::EntryStateCheck(claim); rc != VANTOREL_SUCCESS)
+  link::LoopStart start(link::Mode::kPinPadEntry);
+  if (const auto rc = pinpad::EntryStateCheck(start); rc != VANTOREL_SUCCESS)
     return call.Result(rc);
   if (entryMode != 1 && entryMode != 2) return call.Result(VANTOREL_INVALID_ARGUMENT);
   if (request.upperBound < 4 || request.upperBound > 20)
@@ -177,24 +176,23 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetNumericOrAmount(unsigned char entr
   command.Byte(request.upperBound).Byte(request.lowerBound).Bytes(signedPieces.data(), total);
   if (!command.Fits()) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
-  return call.Result(pinpad::Run(
-      command, claim, WaitFlag::kPinEntry, VANTOREL_FAILURE, [&](const link::Reply& reply) {
-        // The first data byte is the terminal's value; the digits follow, up
-        // to its 'F' padding or the check bytes.
-        const auto data = reply.Data();
-        *request.resultLength = data[0];
-        std::size_t n = 0;
-        for (std::size_t i = 1; i < data.size() && data[i] != 0x46; ++i) {
-          request.result[n++] = static_cast<char>(data[i]);
-        }
-        request.result[n] = 0;
-      }));
+  return call.Result(pinpad::Run(command, start, VANTOREL_FAILURE, [&](const link::Reply& reply) {
+    // The first data byte is the terminal's value; the digits follow, up
+    // to its 'F' padding or the check bytes.
+    const auto data = reply.Data();
+    *request.resultLength = data[0];
+    std::size_t n = 0;
+    for (std::size_t i = 1; i < data.size() && data[i] != 0x46; ++i) {
+      request.result[n++] = static_cast<char>(data[i]);
+    }
+    request.result[n] = 0;
+  }));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest request) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  link::StartClaim claim(link::Mode::kPinPadEntry);
-  if (const auto rc = pinpad::EntryStateCheck(claim); rc != VANTOREL_SUCCESS)
+  link::LoopStart start(link::Mode::kPinPadEntry);
+  if (const auto rc = pinpad::EntryStateCheck(start); rc != VANTOREL_SUCCESS)
     return call.Result(rc);
   if (request.upperBound < 12 || request.upperBound > 20)
     return call.Result(VANTOREL_INVALID_ARGUMENT);
@@ -209,16 +207,16 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetCardAccount(PinEntryRequest reques
   CommandBytes command{link::Command::kCardAccount};
   if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
-  return call.Result(
-      pinpad::Run(command, claim, WaitFlag::kPinEntry, VANTOREL_FAILURE,
-                  [&](const link::Reply& message) { pinpad::CopyAfterTwo(request, message); }));
+  return call.Result(pinpad::Run(command, start, VANTOREL_FAILURE, [&](const link::Reply& message) {
+    pinpad::CopyAfterTwo(request, message);
+  }));
 }
 
 extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMode,
                                                             PinEntryRequest request) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  link::StartClaim claim(link::Mode::kEncryptedEntry);
-  if (const auto rc = pinpad::EntryStateCheck(claim); rc != VANTOREL_SUCCESS)
+  link::LoopStart start(link::Mode::kEncryptedEntry);
+  if (const auto rc = pinpad::EntryStateCheck(start); rc != VANTOREL_SUCCESS)
     return call.Result(rc);
   if (request.upperBound > 20 || request.lowerBound > 20)
     return call.Result(VANTOREL_INVALID_ARGUMENT);
@@ -232,7 +230,7 @@ extern "C" unsigned char VANTOREL_CALL PIN_GetEncryptedData(unsigned char dataMo
   if (!pinpad::Append(command, body)) return call.Result(VANTOREL_INVALID_ARGUMENT);
 
   // Superseded by another entry or ended by closing: reported as success, outputs untouched.
-  return call.Result(
-      pinpad::Run(command, claim, WaitFlag::kEncryptedEntry, VANTOREL_SUCCESS,
-                  [&](const link::Reply& message) { pinpad::CopyAfterTwo(request, message); }));
+  return call.Result(pinpad::Run(command, start, VANTOREL_SUCCESS, [&](const link::Reply& message) {
+    pinpad::CopyAfterTwo(request, message);
+  }));
 }

@@ -258,27 +258,24 @@ extern "C" unsigned char VANTOREL_CALL Zelto_StartCapture(
   vantorel::link::trace::ExportCall call(__func__);
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (format > kMaxFormat) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  link::LinkState& state = link::State();
-  link::StartClaim claim(link::Mode::kCapture);
-  if (const auto rc = claim.Take(); rc != 0) return call.Result(rc);
+  // A capture running on another thread ends with this claim, whatever this start's answer;
+  // this one does not begin when a later start superseded it before its answer came.
+  link::LoopStart start(link::Mode::kCapture);
+  if (const auto rc = start.Claim(); rc != 0) return call.Result(rc);
 
   CommandBytes command{Command::kStartCapture};
   command.Byte(format).Byte(captureByte1).Byte(captureByte2).Byte(captureByte3);
   command.Byte(captureByte4).Byte(captureByte5).Byte(captureByte6).Byte(captureByte7);
 
-  // A capture running on another thread ends with this start, whatever its answer; this one
-  // does not begin when a later start superseded it before its answer came.
-  const link::PollingMode::Ticket mark = state.capture.Supersede();
   link::PollingMode::Ticket ticket = 0;
-  link::LoopListener listener;
-  const std::uint8_t rc =
-      link::RunCommand(command, {link::Accept::Ack, link::kNoWait, true}, [&](const link::Reply&) {
-        state.capture.BeginUnlessEnded(mark, ticket);
-        listener.Begin();
+  const std::uint8_t rc = link::RunCommand(
+      command, {.wait = link::kNoWait, .exchange = {.startsLoop = true}}, [&](const link::Reply&) {
+        start.Listen();
+        ticket = start.Begin();
       });
-  claim.Release();
+  start.Release();
   if (rc != VANTOREL_SUCCESS) {
-    state.capture.End();
+    link::State().capture.End();
     return call.Result(rc);
   }
   ReceiveLoop(format, ticket).Run();

@@ -71,7 +71,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_DrawLine(int x1, int y1, int x2, in
     return call.Result(VANTOREL_INVALID_ARGUMENT);
   CommandBytes command{Command::kDrawLine};
   command.Word(x1).Word(y1).Word(x2).Word(y2);
-  return call.Result(link::RunCommand(command, {link::Accept::Ack, link::kLineWait}));
+  return call.Result(link::RunCommand(command, {.wait = link::kLineWait}));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawRectangle(int left, int top, int right,
@@ -207,7 +207,8 @@ extern "C" unsigned char VANTOREL_CALL Zelto_ReviewBackLight(unsigned char* leve
   if (level == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
   // The pad answers 80 01 and the level, as the setting is written.
   constexpr std::size_t kLevel = 2;
-  return call.Result(link::RunCommand(CommandBytes{Command::kGetBacklight}, {link::Accept::Data},
+  return call.Result(link::RunCommand(CommandBytes{Command::kGetBacklight},
+                                      {.accept = link::Accept::Data},
                                       [&](const link::Reply& reply) {
                                         if (!reply.Holds(kLevel + 1)) return false;
                                         *level = reply.At(kLevel);

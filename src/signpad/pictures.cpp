@@ -84,10 +84,9 @@ extern "C" unsigned char VANTOREL_CALL Zelto_RetrieveStorePicture(unsigned char*
   if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
   if (buffer == nullptr || count == nullptr) return call.Result(VANTOREL_INVALID_ARGUMENT);
   std::array<std::uint8_t, kListReplySize> area;
-  link::CommandOptions options;
-  options.replyArea = area;
   return call.Result(link::RunCommand(
-      CommandBytes{Command::kListStoredPictures}, options, [&](const link::Reply& reply) {
+      CommandBytes{Command::kListStoredPictures}, {.replyArea = area},
+      [&](const link::Reply& reply) {
         // The first data byte counts two-byte entries. Only entries that
         // arrived whole are handed on: a shortened reply must not pass the
         // zeros of the cleared reply area off as entries.

@@ -34,12 +34,11 @@ std::uint8_t SendLargeCommand(std::span<const std::uint8_t> head,
 
 std::uint8_t ReadIntoCallerBuffer(const link::CommandBytes& command, std::uint8_t* buffer,
                                   std::size_t bufferSize, unsigned int* length) noexcept {
-  link::CommandOptions options;
-  options.replyArea = {buffer, bufferSize};
-  options.serialLimit = bufferSize;
-  options.hidTimeout = link::kHidLongReplyTimeout;
-  options.eitherLayout = true;
-  options.wholeReply = true;
+  const link::CommandOptions options{.exchange = {.serialLimit = bufferSize,
+                                                  .hidTimeout = link::kHidLongReplyTimeout,
+                                                  .longToo = true,
+                                                  .wholeReply = true},
+                                     .replyArea = {buffer, bufferSize}};
   return link::RunCommand(command, options, [&](const link::Reply& reply) {
     const auto data = reply.Data();
     std::memmove(buffer, data.data(), data.size());

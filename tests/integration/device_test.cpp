@@ -5,10 +5,10 @@
 
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <thread>
 
+#include "shared/device_cases.h"
 #include "support/session.h"
 
 namespace {
@@ -26,27 +26,22 @@ class Device : public TransportTest {
 VANTOREL_ON_BOTH_TRANSPORTS(Device);
 
 TEST_P(Device, ReadingCommandsReturnTheTerminalsTexts) {
-  struct Case {
-    const char* name;
-    unsigned char(VANTOREL_CALL* read)(char*, int*);
-    Bytes command;
-    std::string text;
-  };
-  const Case cases[] = {
-      {"version", Brixa_GetVersion, {0x78, 0x46, 0x01}, vterm::kDefaultVersion},
-      {"serial", Brixa_GetSerialNumber, {0x78, 0x46, 0x02}, vterm::kDefaultSerial},
-      {"model", Brixa_GetModelNumber, {0x78, 0x46, 0x20}, vterm::kDefaultModel},
-  };
-  for (const Case& c : cases) {
+  const vterm::DeviceModule& device = session.terminal().Device();
+  for (const auto& c : device_cases::kTextReads) {
+    const std::string key = c.key;
+    const std::string text = key == "version"  ? device.Version()
+                             : key == "serial" ? device.SerialNumber()
+                                               : device.Model();
+    ASSERT_FALSE(text.empty()) << c.key;
     session.Clear();
     char buffer[512];
     std::memset(buffer, 0x5A, sizeof buffer);
     int length = -1;
-    ASSERT_EQ(c.read(buffer, &length), VANTOREL_SUCCESS) << c.name;
-    EXPECT_EQ(session.OnlyCommand(), c.command) << c.name;
-    ASSERT_EQ(length, static_cast<int>(c.text.size())) << c.name;
-    EXPECT_EQ(std::string(buffer, length), c.text) << c.name;
-    EXPECT_EQ(buffer[length], 0x5A) << c.name << ": no terminator added";
+    ASSERT_EQ(c.read(buffer, &length), VANTOREL_SUCCESS) << c.key;
+    EXPECT_EQ(session.OnlyCommand(), c.command) << c.key;
+    ASSERT_EQ(length, static_cast<int>(text.size())) << c.key;
+    EXPECT_EQ(std::string(buffer, length), text) << c.key;
+    EXPECT_EQ(buffer[length], 0x5A) << c.key << ": no terminator added";
   }
 }
 
@@ -71,27 +66,7 @@ TEST_P(Device, SerialNumberIsWrittenAndReadBack) {
 }
 
 TEST_P(Device, SettingCommandsSendTheirBytes) {
-  struct Case {
-    const char* what;
-    std::function<unsigned char()> call;
-    Bytes command;
-  };
-  const Case cases[] = {
-      {"LED 1,3", [] { return Brixa_ControlLED(1, 3); }, {0x76, 0x46, 0x01, 0x45}},
-      {"LED 0,0", [] { return Brixa_ControlLED(0, 0); }, {0x76, 0x46, 0x01, 0x30}},
-      {"LED 4,4", [] { return Brixa_ControlLED(4, 4); }, {0x76, 0x46, 0x01, 0x77}},
-      {"LED 2,1", [] { return Brixa_ControlLED(2, 1); }, {0x76, 0x46, 0x01, 0x64}},
-      {"LED 3,2", [] { return Brixa_ControlLED(3, 2); }, {0x76, 0x46, 0x01, 0x56}},
-      {"tone 1000,500",
-       [] { return Brixa_GenerateTone(1000, 500); },
-       {0x7B, 0x46, 0x02, 0xE8, 0x03, 0xF4, 0x01}},
-      {"tone 6,0", [] { return Brixa_GenerateTone(6, 0); }, {0x7B, 0x46, 0x02, 6, 0, 0, 0}},
-      {"tone 39999,65535",
-       [] { return Brixa_GenerateTone(39999, 65535); },
-       {0x7B, 0x46, 0x02, 0x3F, 0x9C, 0xFF, 0xFF}},
-      {"audio", [] { return Brixa_ControlAudio(0xAB); }, {0x7B, 0x46, 0x01, 0xAB}},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : device_cases::kSettings) {
     session.Clear();
     EXPECT_EQ(c.call(), VANTOREL_SUCCESS) << c.what;
     EXPECT_EQ(session.OnlyCommand(), c.command) << c.what;
@@ -101,27 +76,8 @@ TEST_P(Device, SettingCommandsSendTheirBytes) {
 }
 
 TEST_P(Device, BadArgumentsAreRefusedAndNothingIsSent) {
-  char buffer[512];
-  int length = 0;
-  const std::pair<const char*, std::function<unsigned char()>> cases[] = {
-      {"serial length 7", [] { return Brixa_SetSerialNumber("ABCD1234", 7); }},
-      {"serial text 7", [] { return Brixa_SetSerialNumber("ABCD123", 8); }},
-      {"serial text 9", [] { return Brixa_SetSerialNumber("ABCD12345", 8); }},
-      {"serial null", [] { return Brixa_SetSerialNumber(nullptr, 8); }},
-      {"LED 5,0", [] { return Brixa_ControlLED(5, 0); }},
-      {"LED 0,5", [] { return Brixa_ControlLED(0, 5); }},
-      {"tone 5", [] { return Brixa_GenerateTone(5, 100); }},
-      {"tone 40000", [] { return Brixa_GenerateTone(40000, 100); }},
-      {"tone -1", [] { return Brixa_GenerateTone(1000, -1); }},
-      {"tone 65536", [] { return Brixa_GenerateTone(1000, 65536); }},
-      {"version null buffer", [&] { return Brixa_GetVersion(nullptr, &length); }},
-      {"version null length", [&] { return Brixa_GetVersion(buffer, nullptr); }},
-      {"serial null buffer", [&] { return Brixa_GetSerialNumber(nullptr, &length); }},
-      {"model null length", [&] { return Brixa_GetModelNumber(buffer, nullptr); }},
-      {"sdk null", [&] { return Brixa_GetSdkVersion(nullptr, &length); }},
-  };
-  for (const auto& [what, call] : cases) {
-    EXPECT_EQ(call(), VANTOREL_INVALID_ARGUMENT) << what;
+  for (const auto& c : device_cases::kBadArguments) {
+    EXPECT_EQ(c.call(), VANTOREL_INVALID_ARGUMENT) << c.what;
   }
   EXPECT_TRUE(session.Frames().empty());
 }
@@ -129,6 +85,7 @@ TEST_P(Device, BadArgumentsAreRefusedAndNothingIsSent) {
 TEST_P(Device, ReSetRestartsTheTerminalAndTheLinkStaysOpen) {
   ASSERT_EQ(Brixa_ReSet(), VANTOREL_SUCCESS);
   ASSERT_TRUE(session.terminal().WaitForFrames(1, std::chrono::seconds(2)));
+  EXPECT_EQ(session.OnlyCommand(), device_cases::kRestartCommand);
   EXPECT_EQ(session.Frames().at(0),
             (Bytes{0x02, 0x07, 0x00, 0x78, 0x46, 0x0A, 0x49, 0x52, 0x46, 0x57, 0x3E, 0x00, 0x03}));
   EXPECT_EQ(session.terminal().RestartCount(), 1);

@@ -404,8 +404,7 @@ class Run {
     auto& state = vantorel::link::State();
     if (state.captureActive || state.secureHeadActive || state.pinEntryActive ||
         state.encryptedEntryActive || state.linkBusy.load() != 0 || state.capture.Claimed() ||
-        state.pinEntry.Claimed() || state.encryptedEntry.Claimed() ||
-        vantorel::link::ReadingClaim().load() != vantorel::link::ReadingPhase::kIdle) {
+        state.pinEntry.Claimed() || state.encryptedEntry.Claimed() || state.reading.Running()) {
       Fail("a mode is still claimed after the scenario ended");
     }
     {

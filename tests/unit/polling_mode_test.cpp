@@ -88,9 +88,9 @@ TEST(LinkStateReset, OnlyWithTheLinkClosed) {
   EXPECT_FALSE(state.Reset());
   EXPECT_EQ(state.pinEntryActive.load(), 1);
   state.linkOpen = 0;
-  state.readingClaim = ReadingPhase::kSwitchingOn;
+  state.reading.LoopBegins();  // a reading loop on its last pass
   EXPECT_FALSE(state.Reset());
-  state.readingClaim = ReadingPhase::kIdle;
+  state.reading.LoopReturns();
   EXPECT_TRUE(state.Reset());
   EXPECT_EQ(state.pinEntryActive.load(), 0);
   EXPECT_EQ(state.pinEntry.Mark(), 0u);
