@@ -90,10 +90,7 @@ extern "C" unsigned char VANTOREL_CALL Brixa_GenerateTone(int frequency, int dur
 
 extern "C" unsigned char VANTOREL_CALL Brixa_ControlAudio(unsigned char audioSetting) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  CommandBytes command{Command::kControlAudio};
-  command.Byte(audioSetting);
-  return call.Result(link::RunCommand(command));
+  return call.Result(link::RunByteCommand(Command::kControlAudio, audioSetting));
 }
 
 extern "C" unsigned char VANTOREL_CALL Brixa_ReSet(void) noexcept {

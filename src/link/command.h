@@ -17,6 +17,7 @@
 #include "link/frame.h"
 #include "link/link_state.h"
 #include "link/timing.h"
+#include "vantorel.h"
 
 namespace vantorel::link {
 
@@ -198,6 +199,14 @@ std::uint8_t RunCommand(const CommandBytes& command, const CommandOptions& optio
 inline std::uint8_t RunCommand(const CommandBytes& command,
                                const CommandOptions& options = {}) noexcept {
   return RunCommandWith({&command, {}}, options, nullptr, nullptr);
+}
+
+// An ordinary command with one parameter byte: 201 when no connection is open.
+inline std::uint8_t RunByteCommand(Command command, std::uint8_t value) noexcept {
+  if (!LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  CommandBytes bytes{command};
+  bytes.Byte(value);
+  return RunCommand(bytes);
 }
 
 // The same for a frame built outside commandBuffer.

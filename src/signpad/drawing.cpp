@@ -14,9 +14,11 @@ namespace {
 using link::Command;
 using link::CommandBytes;
 
-std::uint8_t Draw(Command shape, int a, int b, int c, int d) noexcept {
+std::uint8_t Rectangle(Command shape, int left, int top, int right, int bottom) noexcept {
+  if (!link::LinkIsOpen()) return VANTOREL_NOT_OPEN;
+  if (!RectangleOnScreen(left, top, right, bottom)) return VANTOREL_INVALID_ARGUMENT;
   CommandBytes command{shape};
-  command.Word(a).Word(b).Word(c).Word(d);
+  command.Word(left).Word(top).Word(right).Word(bottom);
   return link::RunCommand(command);
 }
 
@@ -77,17 +79,13 @@ extern "C" unsigned char VANTOREL_CALL Zelto_DrawLine(int x1, int y1, int x2, in
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawRectangle(int left, int top, int right,
                                                            int bottom) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  return call.Result(Draw(Command::kDrawRectangle, left, top, right, bottom));
+  return call.Result(Rectangle(Command::kDrawRectangle, left, top, right, bottom));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_FillRectangle(int left, int top, int right,
                                                            int bottom) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  if (!RectangleOnScreen(left, top, right, bottom)) return call.Result(VANTOREL_INVALID_ARGUMENT);
-  return call.Result(Draw(Command::kFillRectangle, left, top, right, bottom));
+  return call.Result(Rectangle(Command::kFillRectangle, left, top, right, bottom));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawArc(int x, int y, int value1, int value2,
@@ -132,10 +130,7 @@ extern "C" unsigned char VANTOREL_CALL Zelto_SetFont(unsigned char f1, unsigned 
 
 extern "C" unsigned char VANTOREL_CALL Zelto_SelectBackgroundMode(unsigned char mode) noexcept {
   vantorel::link::trace::ExportCall call(__func__);
-  if (!LinkIsOpen()) return call.Result(VANTOREL_NOT_OPEN);
-  CommandBytes command{Command::kBackgroundMode};
-  command.Byte(mode);
-  return call.Result(link::RunCommand(command));
+  return call.Result(link::RunByteCommand(Command::kBackgroundMode, mode));
 }
 
 extern "C" unsigned char VANTOREL_CALL Zelto_DrawString(int x, int y, int length,
