@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/last_error.h"
 #include "link/serial_port.h"
 #include "link/timing.h"
 #include "link/trace.h"
@@ -46,20 +47,31 @@ void SetFlagWord(DCB& dcb, DWORD word) noexcept {
   std::memcpy(reinterpret_cast<unsigned char*>(&dcb) + kFlagWordOffset, &word, sizeof word);
 }
 
-// A trace line for a failed call on the port. A COM port that another program holds refuses
-// us with "access denied".
-void TraceError(const char* call, const char* deviceName) noexcept {
-  if (!trace::On()) [[likely]]
-    return;  // the busy line is composed only for the trace
+// A failed call on the port: the call's cause (recorded whether or not the trace is on) and
+// its trace line. A COM port that another program holds refuses us with "access denied".
+void Fail(const char* call, const char* deviceName) noexcept {
   const DWORD error = ::GetLastError();
   const char* name = std::strncmp(deviceName, "\\\\.\\", 4) == 0 ? deviceName + 4 : deviceName;
   if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+    last_error::Cause("%s is in use by another program or connection", name);
+    if (!trace::On()) [[likely]]
+      return;  // the busy line is composed only for the trace
     char text[300];
     std::snprintf(text, sizeof text, "%s is in use by another program", name);
     trace::Note(text);
     return;
   }
+  char message[256];
+  last_error::Cause("%s %s: %s", call, name,
+                    trace::WindowsErrorText(error, message, sizeof message));
   trace::OsErrorCode(call, name, error);
+}
+
+// A read or write that failed on an open port: the device is gone (unplugged USB adapter).
+void Gone(const char* device, const char* what) noexcept {
+  char message[256];
+  last_error::Cause("device gone: %s %s (%s)", device, what,
+                    trace::WindowsErrorText(::GetLastError(), message, sizeof message));
 }
 
 }  // namespace
@@ -69,7 +81,7 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   const HANDLE h = ::CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    TraceError("CreateFileA", deviceName);
+    Fail("CreateFileA", deviceName);
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(h);
@@ -77,11 +89,11 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(h, &dcb)) {
-    TraceError("GetCommState", deviceName);
+    Fail("GetCommState", deviceName);
     return false;
   }
   if (!::BuildCommDCBA(lineSettings, &dcb)) {
-    TraceError("BuildCommDCBA", deviceName);
+    Fail("BuildCommDCBA", deviceName);
     return false;
   }
   SetFlagWord(dcb, (FlagWord(dcb) & ~kFlagsCleared) | kFlagsSet);
@@ -90,14 +102,14 @@ bool SerialPort::OpenDevice(const char* deviceName, const char* lineSettings) no
     // The terminal needs neither line, so such a port is configured with both left alone.
     SetFlagWord(dcb, FlagWord(dcb) & ~kModemLineControl);
     if (!::SetCommState(h, &dcb)) {
-      TraceError("SetCommState", deviceName);
+      Fail("SetCommState", deviceName);
       return false;
     }
   }
   ::SetupComm(h, kQueueSize, kQueueSize);
   COMMTIMEOUTS timeouts = kTimeouts;
   if (!::SetCommTimeouts(h, &timeouts)) {
-    TraceError("SetCommTimeouts", deviceName);
+    Fail("SetCommTimeouts", deviceName);
     return false;
   }
   ::PurgeComm(h, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
@@ -114,7 +126,10 @@ int SerialPort::ReadOnce(std::uint8_t* buffer, std::size_t count, const ReadEnd&
       ::GetTickCount64() + static_cast<ULONGLONG>(ToMs(end.firstByteGrace + kSerialReadTotal));
   for (;;) {
     DWORD got = 0;
-    if (!::ReadFile(Handle(handle_), buffer, static_cast<DWORD>(count), &got, nullptr)) return -1;
+    if (!::ReadFile(Handle(handle_), buffer, static_cast<DWORD>(count), &got, nullptr)) {
+      Gone(device_, "read failed");
+      return -1;
+    }
     if (got != 0 || end.firstByteGrace.count() == 0 || ::GetTickCount64() >= graceEnd) {
       return static_cast<int>(got);
     }
@@ -130,7 +145,10 @@ int SerialPort::ReadNow(std::uint8_t* buffer, std::size_t count) noexcept {
   const DWORD waiting = status.cbInQue < count ? status.cbInQue : static_cast<DWORD>(count);
   if (waiting == 0) return 0;
   DWORD got = 0;
-  if (!::ReadFile(h, buffer, waiting, &got, nullptr)) return -1;
+  if (!::ReadFile(h, buffer, waiting, &got, nullptr)) {
+    Gone(device_, "read failed");
+    return -1;
+  }
   return static_cast<int>(got);
 }
 
@@ -138,6 +156,7 @@ int SerialPort::WriteOnce(const std::uint8_t* bytes, std::size_t length) noexcep
   if (length > static_cast<std::size_t>(INT_MAX)) return -1;
   DWORD written = 0;
   if (!::WriteFile(Handle(handle_), bytes, static_cast<DWORD>(length), &written, nullptr)) {
+    Gone(device_, "write failed");
     return -1;
   }
   return static_cast<int>(written);

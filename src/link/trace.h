@@ -112,6 +112,9 @@ inline void Note(const char* text) noexcept {
 }
 
 #if defined(_WIN32)
+// The system's own one-line text for a GetLastError code, in `out` (always terminated).
+const char* WindowsErrorText(unsigned long code, char* out, std::size_t outSize) noexcept;
+
 // OsError with the system's own message for a GetLastError code (trace_win32.cpp).
 inline void OsErrorCode(const char* call, const char* path, unsigned long code,
                         const char* hint = nullptr) noexcept {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 
 #include "serial_session.h"
 
@@ -74,8 +75,10 @@ TEST_F(LinkClosed, BadOpenArgumentsAreRefusedWithoutTouchingThePort) {
 }
 
 TEST_F(LinkClosed, MissingComPortFailsAndMappingRedirectsIt) {
-  // COM7 exists nowhere in the prefix.
+  // COM7 exists nowhere in the prefix; the last error says so in the system's words.
   EXPECT_EQ(Brixa_OpenPort(7, 9600, 'N', 1, 8), VANTOREL_FAILURE);
+  EXPECT_EQ(std::string(Brixa_GetLastErrorText()).rfind("CreateFileA COM7: ", 0), 0u)
+      << Brixa_GetLastErrorText();
   ASSERT_EQ(Brixa_MapPort(7, "\\\\.\\COM3"), VANTOREL_SUCCESS);
   EXPECT_EQ(Brixa_OpenPort(7, 9600, 'N', 1, 8), VANTOREL_SUCCESS);
   EXPECT_EQ(Brixa_Close(), VANTOREL_SUCCESS);
@@ -95,6 +98,7 @@ TEST_F(LinkClosed, FailedHandshakeClosesThePortSoItOpensAgainAtOnce) {
 TEST_F(LinkClosed, RefusedHandshakeFailsTheOpen) {
   console.Execute("refuse 1 E1");
   EXPECT_EQ(Brixa_OpenPort(kPort, 9600, 'N', 1, 8), VANTOREL_FAILURE);
+  EXPECT_STREQ(Brixa_GetLastErrorText(), "the terminal answered the open handshake with status E1");
   char buffer[512];
   int length = 0;
   EXPECT_EQ(Brixa_GetVersion(buffer, &length), VANTOREL_NOT_OPEN);
