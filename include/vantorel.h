@@ -173,8 +173,9 @@ VANTOREL_API unsigned char VANTOREL_CALL Brixa_GetLastError(void) VANTOREL_NOEXC
 /**
  * One line on why the calling thread's last export returned what it did (export 90 of the
  * Windows DLL): the cause where the library knows it, otherwise the code's text as
- * Brixa_ReturnCodeText() gives it (always so after a success, a refused argument, a running
- * mode or a missing connection). The causes, by kind:
+ * Brixa_ReturnCodeText() gives it (always so after a success, a running mode or a missing
+ * connection). An argument the export refused itself (99, nothing sent) reads "an argument
+ * is out of range, too long or null; nothing was sent". The causes, by kind:
  * - the OS refused the device: "open /dev/ttyS0: Permission denied (the user needs read
  *   and write access ...)", "open /dev/ttyS9: No such file or directory",
  *   "tcgetattr /dev/null: Inappropriate ioctl for device (not a serial port)";

@@ -14,6 +14,8 @@ namespace demo {
 
 unsigned char Demo::Call(const std::string& call, unsigned char rc) const {
   std::printf("  %-58s -> %u\n", call.c_str(), static_cast<unsigned>(rc));
+  // What an application can tell its user about a failure: the thread's last error.
+  if (rc != VANTOREL_SUCCESS) std::printf("    why: %s\n", Brixa_GetLastErrorText());
   std::fflush(stdout);
   return rc;
 }

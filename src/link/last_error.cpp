@@ -49,5 +49,9 @@ extern "C" const char* VANTOREL_CALL Brixa_GetLastErrorText(void) noexcept {
   if (last_error::slot.hasCause && last_error::slot.code != VANTOREL_SUCCESS) {
     return last_error::slot.cause;
   }
+  // A 99 that no reply gave is the export's own refusal of an argument.
+  if (last_error::slot.code == VANTOREL_INVALID_ARGUMENT) {
+    return "an argument is out of range, too long or null; nothing was sent";
+  }
   return ReturnCodeText(last_error::slot.code);
 }
