@@ -192,7 +192,15 @@ inline unsigned BitLength(const Limb* a) noexcept {
 // 1.8x; the carry read from the upper limb alone (a one-limb comparison, branch-free
 // unoptimised) 1.03x with 64-bit limbs but 1.25x on a 32-bit x86 build, the one that ships
 // with 32-bit limbs. Unoptimised builds are for debugging only and never ship.
-template <typename Limb>
+#if defined(__OPTIMIZE__)
+inline constexpr bool kCarryByComparison = true;
+#else
+inline constexpr bool kCarryByComparison = false;
+#endif
+
+// `byComparison` picks the formulation; both are compiled in every build, so that the tests
+// check the one that ships against the other under the sanitizers too.
+template <typename Limb, bool byComparison = kCarryByComparison>
 struct Column {
   typename LimbTraits<Limb>::Wide low = 0;
   Limb top = 0;
@@ -200,21 +208,21 @@ struct Column {
   void MulAdd(Limb x, Limb y) noexcept {
     using Wide = typename LimbTraits<Limb>::Wide;
     const Wide p = static_cast<Wide>(x) * y;
-#if defined(__OPTIMIZE__)
-    low += p;
-    top = static_cast<Limb>(top + static_cast<Limb>(low < p));
-#else
-    AddLimbs(static_cast<Limb>(p), static_cast<Limb>(p >> kLimbBits<Limb>), 0);
-#endif
+    if constexpr (byComparison) {
+      low += p;
+      top = static_cast<Limb>(top + static_cast<Limb>(low < p));
+    } else {
+      AddLimbs(static_cast<Limb>(p), static_cast<Limb>(p >> kLimbBits<Limb>), 0);
+    }
   }
   void Add(Limb x) noexcept {
-#if defined(__OPTIMIZE__)
-    using Wide = typename LimbTraits<Limb>::Wide;
-    low += x;
-    top = static_cast<Limb>(top + static_cast<Limb>(low < static_cast<Wide>(x)));
-#else
-    AddLimbs(x, 0, 0);
-#endif
+    if constexpr (byComparison) {
+      using Wide = typename LimbTraits<Limb>::Wide;
+      low += x;
+      top = static_cast<Limb>(top + static_cast<Limb>(low < static_cast<Wide>(x)));
+    } else {
+      AddLimbs(x, 0, 0);
+    }
   }
   // (top, low) += (x2, x1, x0), carries from shifts only.
   void AddLimbs(Limb x0, Limb x1, Limb x2) noexcept {
@@ -232,16 +240,15 @@ struct Column {
     const Wide doubled = other.low << 1;
     const Limb doubledTop = static_cast<Limb>(
         (other.top << 1) | static_cast<Limb>(other.low >> (2 * kLimbBits<Limb> - 1)));
-#if defined(__OPTIMIZE__)
-    low += doubled;
-    top = static_cast<Limb>(top + doubledTop + static_cast<Limb>(low < doubled));
-#else
-    AddLimbs(static_cast<Limb>(doubled), static_cast<Limb>(doubled >> kLimbBits<Limb>), doubledTop);
-#endif
+    if constexpr (byComparison) {
+      low += doubled;
+      top = static_cast<Limb>(top + doubledTop + static_cast<Limb>(low < doubled));
+    } else {
+      AddLimbs(static_cast<Limb>(doubled), static_cast<Limb>(doubled >> kLimbBits<Limb>),
+               doubledTop);
+    }
   }
-  Limb Lowest() const noexcept {
-    return static_cast<Limb>(low);
-  }
+  Limb Lowest() const noexcept { return static_cast<Limb>(low); }
   // Emits the lowest limb and moves to the next column.
   Limb Shift() noexcept {
     using Wide = typename LimbTraits<Limb>::Wide;
