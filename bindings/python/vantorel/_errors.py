@@ -59,5 +59,5 @@ class SecretBytes(bytes):
 
     __str__ = __repr__
 
-    def __format__(self, spec: str) -> str:
-        return format(repr(self), spec)
+    def __format__(self, format_spec: str) -> str:
+        return format(repr(self), format_spec)
