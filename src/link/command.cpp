@@ -137,8 +137,8 @@ int Exchange(const std::uint8_t* frame, std::size_t frameLength, std::uint8_t* r
     trace::Note("reply larger than the room for it: dropped whole");
     crypto::SecureWipe(reply, replyCapacity);
     char device[kDeviceNameSize];
-    last_error::Cause("a reply from %s larger than the room for it (%zu bytes), dropped whole",
-                      LinkDeviceName(device, sizeof device), replyCapacity);
+    last_error::Cause("a reply from %s larger than the room for it (%u bytes), dropped whole",
+                      LinkDeviceName(device, sizeof device), static_cast<unsigned>(replyCapacity));
     return 0;
   }
   received = std::max(received, 0);  // a failed read counts as no reply
@@ -191,7 +191,8 @@ std::uint8_t RunCommandWith(const Outgoing& outgoing, const CommandOptions& opti
     return view.Status();
   }
   if (onSuccess != nullptr && !onSuccess(context, view)) {
-    last_error::Cause("the reply lacks what the call reads from it (%zu bytes)", view.Count());
+    last_error::Cause("the reply lacks what the call reads from it (%u bytes)",
+                      static_cast<unsigned>(view.Count()));
     return VANTOREL_FAILURE;
   }
   return VANTOREL_SUCCESS;
