@@ -88,12 +88,12 @@ ctest_stage() {
 }
 
 echo "== build and test (g++)"
-timed gcc ctest_stage gcc $((jobs * 4)) all -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ \
+timed gcc ctest_stage gcc $((jobs * 5)) all -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ \
   -DCMAKE_C_COMPILER=gcc --
 
 echo "== build and test with ASan+UBSan (clang)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  timed asan ctest_stage asan $((jobs * 3)) all -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+  timed asan ctest_stage asan $((jobs * 4)) all -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_C_COMPILER=clang -DVANTOREL_SANITIZE=address,undefined --
 
 echo "== fuzzing under ASan+UBSan (clang, libFuzzer)"
