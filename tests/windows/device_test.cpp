@@ -13,20 +13,26 @@ namespace {
 
 class Device : public SerialSession {};
 
+// In both timing profiles: the same bytes out, the same answers back.
 TEST_F(Device, ReadingCommandsReturnTheTerminalsTexts) {
-  for (const auto& c : device_cases::kTextReads) {
-    const std::string text = console.State(c.key);
-    ASSERT_FALSE(text.empty()) << c.key;
-    console.Clear();
-    char buffer[512];
-    std::memset(buffer, 0x5A, sizeof buffer);
-    int length = -1;
-    ASSERT_EQ(c.read(buffer, &length), VANTOREL_SUCCESS) << c.key;
-    EXPECT_EQ(OnlyCommand(), c.command) << c.key;
-    ASSERT_EQ(length, static_cast<int>(text.size())) << c.key;
-    EXPECT_EQ(std::string(buffer, length), text) << c.key;
-    EXPECT_EQ(buffer[length], 0x5A) << c.key << ": no terminator added";
+  for (int profile : {VANTOREL_TIMING_STANDARD, VANTOREL_TIMING_PROMPT}) {
+    ASSERT_EQ(Brixa_SetTiming(profile, 0), VANTOREL_SUCCESS);
+    for (const auto& c : device_cases::kTextReads) {
+      const std::string what = std::string(c.key) + " (profile " + std::to_string(profile) + ")";
+      const std::string text = console.State(c.key);
+      ASSERT_FALSE(text.empty()) << what;
+      console.Clear();
+      char buffer[512];
+      std::memset(buffer, 0x5A, sizeof buffer);
+      int length = -1;
+      ASSERT_EQ(c.read(buffer, &length), VANTOREL_SUCCESS) << what;
+      EXPECT_EQ(OnlyCommand(), c.command) << what;
+      ASSERT_EQ(length, static_cast<int>(text.size())) << what;
+      EXPECT_EQ(std::string(buffer, length), text) << what;
+      EXPECT_EQ(buffer[length], 0x5A) << what << ": no terminator added";
+    }
   }
+  Brixa_SetTiming(VANTOREL_TIMING_STANDARD, 0);
 }
 
 TEST_F(Device, SerialNumberIsWrittenAndReadBack) {
