@@ -179,16 +179,9 @@ TEST_P(FaultHangup, CallsEndInTimeAndAFreshOpenWorks) {
   ExpectOwnSerialNumber("after the fresh open");
 }
 
-std::string RowName(
-    const ::testing::TestParamInfo<std::tuple<Transport, support::Timing, HangupRow>>& info) {
-  return std::string(std::get<2>(info.param).name) + "_" +
-         support::TransportLabel(std::get<0>(info.param)) +
-         support::TimingSuffix(std::get<1>(info.param));
-}
-
 INSTANTIATE_TEST_SUITE_P(, FaultHangup,
                          ::testing::Combine(kTransports, kTimings, ::testing::ValuesIn(kRows)),
-                         RowName);
+                         RowName<HangupRow>);
 
 }  // namespace
 

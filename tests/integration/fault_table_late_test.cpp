@@ -330,16 +330,9 @@ TEST_P(FaultLate, StaleReplyBelongsToNobody) {
   ExpectOwnSerialNumber("afterwards");
 }
 
-std::string RowName(
-    const ::testing::TestParamInfo<std::tuple<Transport, support::Timing, LateRow>>& info) {
-  return std::string(std::get<2>(info.param).name) + "_" +
-         support::TransportLabel(std::get<0>(info.param)) +
-         support::TimingSuffix(std::get<1>(info.param));
-}
-
 INSTANTIATE_TEST_SUITE_P(, FaultLate,
                          ::testing::Combine(kTransports, kTimings, ::testing::ValuesIn(kRows)),
-                         RowName);
+                         RowName<LateRow>);
 
 // A command from another thread while a loop runs, its reply late: the stale reply reaches
 // neither the point handler, nor the card-data handler, nor the entry's result, while what

@@ -221,16 +221,9 @@ TEST_P(FaultReply, ReturnsInTimeAndLeavesNothingForTheNextCommand) {
   ExpectOwnSerialNumber(row.name);
 }
 
-std::string RowName(
-    const ::testing::TestParamInfo<std::tuple<Transport, support::Timing, ReplyRow>>& info) {
-  return std::string(std::get<2>(info.param).name) + "_" +
-         support::TransportLabel(std::get<0>(info.param)) +
-         support::TimingSuffix(std::get<1>(info.param));
-}
-
 INSTANTIATE_TEST_SUITE_P(, FaultReply,
                          ::testing::Combine(kTransports, kTimings, ::testing::ValuesIn(kRows)),
-                         RowName);
+                         RowName<ReplyRow>);
 
 // Every status of the reply-status map, and values outside it. Sharded so that no single
 // test waits through all of them over serial.

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "link/timing.h"
 #include "support/session.h"
@@ -152,6 +153,15 @@ std::optional<unsigned char> Bounded(F&& call, long limitMs) {
 inline unsigned char OpenAgain(support::Session& session) {
   return session.serial() ? Brixa_OpenPort(support::kPort, 9600, 'N', 1, 8)
                           : Brixa_OpenHid(vterm::kVendorId, vterm::kProductId);
+}
+
+// A table row's test name: the row's name, the transport and the timing profile.
+template <class Row>
+std::string RowName(
+    const ::testing::TestParamInfo<std::tuple<support::Transport, support::Timing, Row>>& info) {
+  return std::string(std::get<2>(info.param).name) + "_" +
+         support::TransportLabel(std::get<0>(info.param)) +
+         support::TimingSuffix(std::get<1>(info.param));
 }
 
 }  // namespace fault_table
